@@ -1,0 +1,25 @@
+#!/usr/bin/env bash
+# Sets up, builds and runs the whole suite: a plain build, a debug build with
+# AddressSanitizer and UndefinedBehaviorSanitizer, and the threaded tests under
+# ThreadSanitizer. Exits non-zero when any test fails.
+set -euo pipefail
+root=$(cd "$(dirname "${BASH_SOURCE[0]}")/.." && pwd)
+"$root/scripts/setup.sh"
+
+export ASAN_OPTIONS=halt_on_error=1:detect_leaks=0
+export UBSAN_OPTIONS=halt_on_error=1:print_stacktrace=1
+export TSAN_OPTIONS=halt_on_error=1:second_deadlock_stack=1
+
+run_suite() {
+  local name=$1
+  shift
+  echo "== $name build"
+  "$root/scripts/build.sh" "$@"
+  echo "== $name tests"
+  ctest --test-dir "$root/build/$name" --output-on-failure -j "$(nproc)" --timeout 300 \
+    ${CTEST_LABELS:+-L "$CTEST_LABELS"}
+}
+
+run_suite release release RelWithDebInfo ""
+run_suite asan asan Debug "address,undefined"
+CTEST_LABELS=threads run_suite tsan tsan Debug thread
