@@ -21,7 +21,8 @@ namespace text_detail {
 template <std::size_t N>
 struct Utf8Literal {
   consteval Utf8Literal(const char (&s)[N]) {  // NOLINT: implicit by design
-    for (std::size_t i = 0; i < N; ++i) chars[i] = s[i];
+    for (std::size_t i = 0; i < N; ++i)
+      chars[i] = s[i];
   }
   char chars[N]{};
 };

@@ -1,0 +1,11 @@
+// The bridge from any thread to the user interface thread.
+#pragma once
+
+#include <functional>
+
+// True on the thread that runs the Qt application (or when there is none yet).
+[[nodiscard]] bool isUiThread();
+// Runs fn on the user interface thread and returns when it has run: a direct
+// call on that thread, a blocking queued call from any other. Without a Qt
+// application fn runs directly. Any thread.
+void runOnUiThread(const std::function<void()>& fn);
