@@ -3,6 +3,7 @@
 #include <QCoreApplication>
 #include <QMetaObject>
 #include <QThread>
+#include <atomic>
 
 bool isUiThread() {
   QCoreApplication* app = QCoreApplication::instance();
@@ -15,5 +16,18 @@ void runOnUiThread(const std::function<void()>& fn) {
     fn();
     return;
   }
-  QMetaObject::invokeMethod(QCoreApplication::instance(), fn, Qt::BlockingQueuedConnection);
+  // Qt hands the call over through its own futex-based locks, which the thread
+  // sanitizer cannot see; this release/acquire pair states the ordering for it
+  // (what the caller wrote before, what fn wrote for the caller after).
+  std::atomic<int> handshake{0};
+  handshake.store(1, std::memory_order_release);
+  QMetaObject::invokeMethod(
+      QCoreApplication::instance(),
+      [&] {
+        (void)handshake.load(std::memory_order_acquire);
+        fn();
+        handshake.store(2, std::memory_order_release);
+      },
+      Qt::BlockingQueuedConnection);
+  (void)handshake.load(std::memory_order_acquire);
 }
