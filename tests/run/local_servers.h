@@ -1,0 +1,358 @@
+// HTTP servers on 127.0.0.1 for the run's tests: nginx serving a folder, and a
+// small scripted server whose answers can be held back, delayed or cut off and
+// which records when each request arrived and when its answer was sent.
+// Header-only, so that the tests of the user interface share it.
+#pragma once
+
+#include <arpa/inet.h>
+#include <netinet/in.h>
+#include <poll.h>
+#include <signal.h>
+#include <spawn.h>
+#include <sys/socket.h>
+#include <sys/wait.h>
+#include <unistd.h>
+
+#include <chrono>
+#include <condition_variable>
+#include <cstdlib>
+#include <filesystem>
+#include <fstream>
+#include <map>
+#include <mutex>
+#include <stdexcept>
+#include <string>
+#include <thread>
+#include <vector>
+
+extern char** environ;
+
+namespace test_servers {
+
+// A fresh folder under /tmp that others (nginx's workers run as nobody) may
+// read; removed with its content on destruction.
+class TempFolder {
+ public:
+  TempFolder() {
+    std::string pattern = (std::filesystem::temp_directory_path() / "brelvik-XXXXXX").string();
+    if (mkdtemp(pattern.data()) == nullptr) throw std::runtime_error("mkdtemp failed");
+    path_ = pattern;
+    std::filesystem::permissions(
+        path_, std::filesystem::perms::owner_all | std::filesystem::perms::group_read |
+                   std::filesystem::perms::group_exec | std::filesystem::perms::others_read |
+                   std::filesystem::perms::others_exec);
+  }
+  ~TempFolder() {
+    std::error_code ignored;
+    std::filesystem::remove_all(path_, ignored);
+  }
+  TempFolder(const TempFolder&) = delete;
+  TempFolder& operator=(const TempFolder&) = delete;
+
+  [[nodiscard]] const std::filesystem::path& path() const { return path_; }
+
+ private:
+  std::filesystem::path path_;
+};
+
+inline void writeFile(const std::filesystem::path& path, const std::string& bytes) {
+  std::filesystem::create_directories(path.parent_path());
+  std::ofstream out(path, std::ios::binary | std::ios::trunc);
+  out.write(bytes.data(), static_cast<std::streamsize>(bytes.size()));
+  if (!out) throw std::runtime_error("cannot write " + path.string());
+}
+
+inline std::string readFile(const std::filesystem::path& path) {
+  std::ifstream in(path, std::ios::binary);
+  return std::string(std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>());
+}
+
+inline int freeLoopbackPort() {
+  const int fd = socket(AF_INET, SOCK_STREAM, 0);
+  sockaddr_in address{};
+  address.sin_family = AF_INET;
+  address.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+  socklen_t length = sizeof address;
+  bind(fd, reinterpret_cast<sockaddr*>(&address), sizeof address);
+  getsockname(fd, reinterpret_cast<sockaddr*>(&address), &length);
+  close(fd);
+  return ntohs(address.sin_port);
+}
+
+inline bool acceptsConnections(int port) {
+  const int fd = socket(AF_INET, SOCK_STREAM, 0);
+  sockaddr_in address{};
+  address.sin_family = AF_INET;
+  address.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+  address.sin_port = htons(static_cast<std::uint16_t>(port));
+  const bool ok = connect(fd, reinterpret_cast<sockaddr*>(&address), sizeof address) == 0;
+  close(fd);
+  return ok;
+}
+
+// nginx serving a folder (which, with everything in it, must be readable by
+// others) on a free loopback port, with its own configuration, logs and
+// temporary folders; stopped on destruction.
+class NginxServer {
+ public:
+  explicit NginxServer(const std::filesystem::path& root) {
+    for (int attempt = 0; attempt < 5 && pid_ == 0; ++attempt)
+      tryStart(root);
+    if (pid_ == 0)
+      throw std::runtime_error("nginx did not start: " + readFile(dir_.path() / "error.log"));
+  }
+  ~NginxServer() {
+    if (pid_ == 0) return;
+    kill(pid_, SIGTERM);
+    int status = 0;
+    waitpid(pid_, &status, 0);
+  }
+  NginxServer(const NginxServer&) = delete;
+  NginxServer& operator=(const NginxServer&) = delete;
+
+  [[nodiscard]] int port() const { return port_; }
+  [[nodiscard]] std::string url(const std::string& path) const {
+    return "http://127.0.0.1:" + std::to_string(port_) + path;
+  }
+
+ private:
+  void tryStart(const std::filesystem::path& root) {
+    port_ = freeLoopbackPort();
+    const std::string dir = dir_.path().string();
+    writeFile(dir_.path() / "nginx.conf",
+              "daemon off;\n"
+              "worker_processes 1;\n"
+              "pid " +
+                  dir +
+                  "/nginx.pid;\n"
+                  "error_log " +
+                  dir +
+                  "/error.log;\n"
+                  "events { worker_connections 512; }\n"
+                  "http {\n"
+                  "  access_log " +
+                  dir +
+                  "/access.log;\n"
+                  "  client_body_temp_path " +
+                  dir +
+                  "/client_body;\n"
+                  "  proxy_temp_path " +
+                  dir +
+                  "/proxy;\n"
+                  "  fastcgi_temp_path " +
+                  dir +
+                  "/fastcgi;\n"
+                  "  uwsgi_temp_path " +
+                  dir +
+                  "/uwsgi;\n"
+                  "  scgi_temp_path " +
+                  dir +
+                  "/scgi;\n"
+                  "  types { text/html html; image/jpeg jpg; }\n"
+                  "  default_type application/octet-stream;\n"
+                  "  charset utf-8;\n"
+                  "  server {\n"
+                  "    listen 127.0.0.1:" +
+                  std::to_string(port_) +
+                  ";\n"
+                  "    root " +
+                  root.string() +
+                  ";\n"
+                  "  }\n"
+                  "}\n");
+    const std::string conf = dir + "/nginx.conf";
+    const std::string errors = dir + "/error.log";
+    std::vector<std::string> args = {"nginx", "-p", dir, "-c", conf, "-e", errors};
+    std::vector<char*> argv;
+    for (std::string& a : args)
+      argv.push_back(a.data());
+    argv.push_back(nullptr);
+    pid_t pid = 0;
+    if (posix_spawn(&pid, "/usr/sbin/nginx", nullptr, nullptr, argv.data(), environ) != 0) return;
+    const auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(20);
+    while (std::chrono::steady_clock::now() < deadline) {
+      int status = 0;
+      if (waitpid(pid, &status, WNOHANG) == pid) return;  // it gave up, most likely the port
+      if (acceptsConnections(port_)) {
+        pid_ = pid;
+        return;
+      }
+      std::this_thread::sleep_for(std::chrono::milliseconds(10));
+    }
+    kill(pid, SIGKILL);
+    waitpid(pid, nullptr, 0);
+  }
+
+  TempFolder dir_;
+  int port_ = 0;
+  pid_t pid_ = 0;
+};
+
+// One answer of the scripted server.
+struct Answer {
+  int status = 200;
+  std::string contentType = "image/jpeg";
+  std::string body;
+  bool held = false;                         // sent only after release()
+  int delayMs = 0;                           // waited before sending
+  std::size_t cutAfter = std::string::npos;  // body bytes sent before the connection drops
+};
+
+// What the scripted server saw: a request's target arriving, or its answer
+// having been sent in full (or cut off).
+struct ServerEvent {
+  bool answered = false;
+  std::string target;
+};
+
+// A one-answer-per-connection HTTP server on a free loopback port. Unknown
+// targets get a 404 page.
+class ScriptedServer {
+ public:
+  ScriptedServer() {
+    listener_ = socket(AF_INET, SOCK_STREAM, 0);
+    const int yes = 1;
+    setsockopt(listener_, SOL_SOCKET, SO_REUSEADDR, &yes, sizeof yes);
+    sockaddr_in address{};
+    address.sin_family = AF_INET;
+    address.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+    socklen_t length = sizeof address;
+    if (bind(listener_, reinterpret_cast<sockaddr*>(&address), sizeof address) != 0 ||
+        listen(listener_, 128) != 0)
+      throw std::runtime_error("scripted server cannot listen");
+    getsockname(listener_, reinterpret_cast<sockaddr*>(&address), &length);
+    port_ = ntohs(address.sin_port);
+    acceptor_ = std::thread([this] { acceptLoop(); });
+  }
+  ~ScriptedServer() {
+    {
+      std::lock_guard guard(mutex_);
+      stopping_ = true;
+      released_ = true;
+      for (int fd : open_)
+        shutdown(fd, SHUT_RDWR);
+    }
+    changed_.notify_all();
+    shutdown(listener_, SHUT_RDWR);
+    acceptor_.join();
+    close(listener_);
+    std::vector<std::thread> handlers;
+    {
+      std::lock_guard guard(mutex_);
+      handlers.swap(handlers_);
+    }
+    for (std::thread& t : handlers)
+      t.join();
+  }
+  ScriptedServer(const ScriptedServer&) = delete;
+  ScriptedServer& operator=(const ScriptedServer&) = delete;
+
+  [[nodiscard]] std::string url(const std::string& target) const {
+    return "http://127.0.0.1:" + std::to_string(port_) + target;
+  }
+  void route(const std::string& target, const Answer& answer) {
+    std::lock_guard guard(mutex_);
+    routes_[target] = answer;
+  }
+  // Lets every held answer, present and future, go out.
+  void release() {
+    {
+      std::lock_guard guard(mutex_);
+      released_ = true;
+    }
+    changed_.notify_all();
+  }
+  [[nodiscard]] std::vector<ServerEvent> events() const {
+    std::lock_guard guard(mutex_);
+    return events_;
+  }
+  [[nodiscard]] int arrivals() const { return count(false); }
+  [[nodiscard]] int answered() const { return count(true); }
+
+ private:
+  [[nodiscard]] int count(bool answered) const {
+    std::lock_guard guard(mutex_);
+    int n = 0;
+    for (const ServerEvent& e : events_)
+      n += e.answered == answered ? 1 : 0;
+    return n;
+  }
+
+  void acceptLoop() {
+    for (;;) {
+      const int fd = accept(listener_, nullptr, nullptr);
+      if (fd < 0) return;
+      std::lock_guard guard(mutex_);
+      if (stopping_) {
+        close(fd);
+        return;
+      }
+      open_.push_back(fd);
+      handlers_.emplace_back([this, fd] { serve(fd); });
+    }
+  }
+
+  void serve(int fd) {
+    std::string request;
+    char buffer[4096];
+    while (request.find("\r\n\r\n") == std::string::npos) {
+      const ssize_t n = recv(fd, buffer, sizeof buffer, 0);
+      if (n <= 0) break;
+      request.append(buffer, static_cast<std::size_t>(n));
+    }
+    const std::size_t targetStart = request.find(' ') + 1;
+    const std::string target =
+        targetStart == 0
+            ? std::string()
+            : request.substr(targetStart, request.find(' ', targetStart) - targetStart);
+    Answer answer;
+    {
+      std::unique_lock guard(mutex_);
+      events_.push_back({false, target});
+      auto found = routes_.find(target);
+      if (found != routes_.end()) {
+        answer = found->second;
+      } else {
+        answer.status = 404;
+        answer.contentType = "text/html";
+        answer.body = "<html><body>404 Not Found</body></html>";
+      }
+      if (answer.held) changed_.wait(guard, [this] { return released_; });
+      if (answer.delayMs > 0)
+        changed_.wait_for(guard, std::chrono::milliseconds(answer.delayMs),
+                          [this] { return stopping_; });
+    }
+    std::string reply = "HTTP/1.1 " + std::to_string(answer.status) +
+                        (answer.status == 200 ? " OK" : " Not Found") +
+                        "\r\nContent-Type: " + answer.contentType +
+                        "\r\nContent-Length: " + std::to_string(answer.body.size()) +
+                        "\r\nConnection: close\r\n\r\n";
+    reply += answer.body.substr(0, answer.cutAfter);
+    for (std::size_t sent = 0; sent < reply.size();) {
+      const ssize_t n = send(fd, reply.data() + sent, reply.size() - sent, MSG_NOSIGNAL);
+      if (n <= 0) break;
+      sent += static_cast<std::size_t>(n);
+    }
+    {
+      std::lock_guard guard(mutex_);
+      events_.push_back({true, target});
+      std::erase(open_, fd);
+    }
+    shutdown(fd, SHUT_RDWR);
+    close(fd);
+  }
+
+  int listener_ = -1;
+  int port_ = 0;
+  std::thread acceptor_;
+  mutable std::mutex mutex_;
+  std::condition_variable changed_;
+  std::map<std::string, Answer> routes_;
+  std::vector<ServerEvent> events_;
+  std::vector<int> open_;
+  std::vector<std::thread> handlers_;
+  bool released_ = false;
+  bool stopping_ = false;
+};
+
+}  // namespace test_servers
