@@ -22,7 +22,6 @@
 namespace {
 
 namespace fs = std::filesystem;
-using namespace std::string_literals;
 
 // A fresh folder per test; paths are handed to the file layer as Texts.
 class FilesTest : public ::testing::Test {
@@ -110,7 +109,7 @@ TEST_F(FilesTest, WriteCreatesThenReplacesWholeContent) {
   const Text path = name("wallpaper.jpg");
   ASSERT_TRUE(writeFileBytes(path, Bytes(std::string("a longer first content\0!", 24))));
   EXPECT_EQ(contentOf(onDisk("wallpaper.jpg")), std::string("a longer first content\0!", 24));
-  ASSERT_TRUE(writeFileBytes(path, Bytes("short"s)));
+  ASSERT_TRUE(writeFileBytes(path, Bytes("short")));
   EXPECT_EQ(contentOf(onDisk("wallpaper.jpg")), "short");
   ASSERT_TRUE(writeFileBytes(path, Bytes()));
   EXPECT_TRUE(fs::is_regular_file(onDisk("wallpaper.jpg")));
@@ -133,7 +132,7 @@ TEST_F(FilesTest, WriteThatCannotBeDoneTouchesNothing) {
   };
   for (const Case& c : cases) {
     SCOPED_TRACE(c.name);
-    EXPECT_FALSE(writeFileBytes(c.path, Bytes("data"s)));
+    EXPECT_FALSE(writeFileBytes(c.path, Bytes("data")));
     EXPECT_EQ(entries(), std::set<std::string>{"taken.jpg"});
     EXPECT_EQ(contentOf(onDisk("taken.jpg") / "inside"), "kept");
   }
@@ -168,7 +167,7 @@ TEST_F(FilesTest, StoppedThreadWritesNothing) {
   const ThreadHandle writer = startThread([](std::int32_t) {
     while (!stopRequested())
       sleepMs(std::numeric_limits<std::int32_t>::max());
-    s->written = writeFileBytes(s->path, Bytes("picture"s)) ? 1 : 0;
+    s->written = writeFileBytes(s->path, Bytes("picture")) ? 1 : 0;
   });
   ASSERT_NE(writer, 0);
   ASSERT_TRUE(killThread(writer));
@@ -211,7 +210,7 @@ TEST(MemoryFile, HandsOverTheTextWritten) {
   ASSERT_NE(file, 0);
   const Text task = utf8ToText("秋日的湖泊|http://example.com/a.jpg");
   EXPECT_TRUE(fileWriteText(file, task));
-  EXPECT_TRUE(fileWriteText(file, Text("!"s)));
+  EXPECT_TRUE(fileWriteText(file, Text("!")));
   EXPECT_EQ(fileReadText(file), Text());  // the position is at the end
   EXPECT_TRUE(fileSeekToStart(file));
   EXPECT_EQ(fileReadText(file).str(), task.str() + "!");
@@ -219,7 +218,7 @@ TEST(MemoryFile, HandsOverTheTextWritten) {
 
   // A write after the seek overwrites from the start and keeps the rest.
   EXPECT_TRUE(fileSeekToStart(file));
-  EXPECT_TRUE(fileWriteText(file, Text("AB"s)));
+  EXPECT_TRUE(fileWriteText(file, Text("AB")));
   EXPECT_EQ(fileReadText(file).str(), task.str().substr(2) + "!");
 
   const MemoryFile other = openMemoryFile();
@@ -264,7 +263,7 @@ TEST(MemoryFile, HandlesThatNameNoFileFail) {
   for (const MemoryFile file : {0, -1, known + 1000, std::numeric_limits<MemoryFile>::min(),
                                 std::numeric_limits<MemoryFile>::max()}) {
     SCOPED_TRACE(file);
-    EXPECT_FALSE(fileWriteText(file, Text("x"s)));
+    EXPECT_FALSE(fileWriteText(file, Text("x")));
     EXPECT_FALSE(fileSeekToStart(file));
     EXPECT_EQ(fileReadText(file), Text());
   }
@@ -289,7 +288,7 @@ TEST(MemoryFile, HandsTextsToManyThreadsAtOnce) {
           const int index = std::atoi(text.c_str() + 5);
           if (index >= 0 && index < kTasks) s->received[static_cast<std::size_t>(index)] = text;
           // Other files are made meanwhile.
-          (void)fileWriteText(openMemoryFile(), Text("more"s));
+          (void)fileWriteText(openMemoryFile(), Text("more"));
         },
         file));
     ASSERT_NE(tasks.back(), 0);
