@@ -11,6 +11,7 @@
 
 #include <QAbstractButton>
 #include <QApplication>
+#include <QDialogButtonBox>
 #include <QElapsedTimer>
 #include <QFileDialog>
 #include <QMessageBox>
@@ -104,8 +105,7 @@ void answerFolderPicker(const std::string& folder) {
     timer->stop();
     timer->deleteLater();
     dialog->setDirectory(QString::fromStdString(folder));
-    dialog->selectFile(QString::fromStdString(folder));
-    dialog->accept();
+    dialog->findChild<QDialogButtonBox*>("buttonBox")->button(QDialogButtonBox::Open)->click();
   });
   timer->start();
 }

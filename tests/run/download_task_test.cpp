@@ -52,11 +52,11 @@ TEST_F(DownloadTask, TouchesTheWindowOnlyWhileItsRunIsTheOneShown) {
     TempFolder oldFolder;
     listClear(Control::wallpaperList);
     setLabelText(Control::statusLabel, Text());
-    const std::shared_ptr<Run> old = beginRun(folderText(oldFolder), Text());
+    const std::shared_ptr<::Run> old = beginRun(folderText(oldFolder), Text());
     old->listLock = createLock();
     old->counterLock = createLock();
     old->foundCount = 2;
-    std::shared_ptr<Run> newer;
+    std::shared_ptr<::Run> newer;
     if (c.newerRun) {
       TempFolder newFolder;
       newer = beginRun(folderText(newFolder), Text());
@@ -73,7 +73,9 @@ TEST_F(DownloadTask, TouchesTheWindowOnlyWhileItsRunIsTheOneShown) {
 
     EXPECT_EQ(readFile(oldFolder.path() / "旧的.jpg"), image);
     EXPECT_EQ(old->finishedCount, 1);
-    if (newer != nullptr) EXPECT_EQ(newer->finishedCount, 0);
+    if (newer != nullptr) {
+      EXPECT_EQ(newer->finishedCount, 0);
+    }
     EXPECT_EQ(listEntries(), c.entries);
     EXPECT_EQ(statusText(), c.status);
     EXPECT_EQ(barPosition(), c.bar);

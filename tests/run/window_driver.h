@@ -8,6 +8,7 @@
 
 #include <QAbstractButton>
 #include <QApplication>
+#include <QDialogButtonBox>
 #include <QFileDialog>
 #include <QMessageBox>
 #include <QPointer>
@@ -100,10 +101,9 @@ inline void answerFolderPicker(const std::string& folder) {
       dialog->reject();
       return;
     }
-    const QString path = QString::fromStdString(folder);
-    dialog->setDirectory(path);
-    dialog->selectFile(path);
-    dialog->accept();
+    // Opens the folder and presses the dialog's own button, as a user would.
+    dialog->setDirectory(QString::fromStdString(folder));
+    dialog->findChild<QDialogButtonBox*>("buttonBox")->button(QDialogButtonBox::Open)->click();
   });
   timer->start();
 }
