@@ -4,6 +4,7 @@
 #include "runtime/controls.h"
 #include "runtime/files.h"
 #include "runtime/internet.h"
+#include "runtime/threads.h"
 #include "text/encoding.h"
 
 namespace {
@@ -23,31 +24,34 @@ void runDownloadTask(const std::shared_ptr<Run>& run, const Text& taskText) {
   const Text title = bar == -1 ? taskText : textLeft(taskText, bar - 1);
   const Text link = bar == -1 ? Text() : textRight(taskText, textLength(taskText) - bar);
   if (link.empty()) {
-    refreshDownloadStatus(*run);
+    refreshDownloadStatus(run);
     return;
   }
 
   const Text path = concatText(run->saveFolder, title, ".jpg"_t);
   const bool existed = fileExists(path);
 
-  std::int32_t entry = -1;
+  // The window's changes are queued to the user interface thread in order
+  // rather than waited for, so a busy window never slows a download. The
+  // entry's index is taken there, when the entry is added.
+  auto entry = std::make_shared<std::int32_t>(-1);
   enterLock(run->listLock);
-  whileShown(*run, [&] {
-    entry = listItemCount(Control::wallpaperList);
-    listInsertItem(Control::wallpaperList, entry,
-                   concatText(existed ? "已经下载："_t : "正在下载："_t, title));
+  postWhileShown(run, [entry, text = concatText(existed ? "已经下载："_t : "正在下载："_t, title)] {
+    *entry = listItemCount(Control::wallpaperList);
+    listInsertItem(Control::wallpaperList, *entry, text);
   });
   leaveLock(run->listLock);
 
   if (existed) {
     countFinished(*run);
-  } else {
-    const Bytes image = httpReadFile(link);
-    countFinished(*run);
-    if (!image.empty()) writeFileBytes(path, image);
-    whileShown(*run, [&] {
-      listSetItemText(Control::wallpaperList, entry, concatText("下载完成："_t, title));
-    });
+    refreshDownloadStatus(run);
+    return;
   }
-  refreshDownloadStatus(*run);
+  const Bytes image = httpReadFile(link);
+  countFinished(*run);
+  if (!image.empty()) writeFileBytes(path, image);
+  postWhileShown(run, [run, entry, text = concatText("下载完成："_t, title)] {
+    listSetItemText(Control::wallpaperList, *entry, text);
+    showDownloadStatus(*run);
+  });
 }

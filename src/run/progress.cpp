@@ -22,14 +22,16 @@ void runProgressReporter(const std::shared_ptr<Run>& run) {
   }
 }
 
-void refreshDownloadStatus(const Run& run) {
-  whileShown(run, [&run] {
-    // Read at the moment of showing, so the last refresh shown carries the
-    // last count, whichever task's refresh comes last.
-    const std::int32_t finished = run.finishedCount;
-    const std::int32_t found = run.foundCount;
-    setLabelText(Control::statusLabel, concatText("下载图片...\r\n"_t, numberToText(finished),
-                                                  " / "_t, numberToText(found)));
-    setProgressPosition(Control::progressBar, truncToInt(finished * 500.0 / found + 500.0));
-  });
+void showDownloadStatus(const Run& run) {
+  // Read at the moment of showing, so the last refresh shown carries the last
+  // count, whichever task's refresh comes last.
+  const std::int32_t finished = run.finishedCount;
+  const std::int32_t found = run.foundCount;
+  setLabelText(Control::statusLabel, concatText("下载图片...\r\n"_t, numberToText(finished),
+                                                " / "_t, numberToText(found)));
+  setProgressPosition(Control::progressBar, truncToInt(finished * 500.0 / found + 500.0));
+}
+
+void refreshDownloadStatus(const std::shared_ptr<Run>& run) {
+  postWhileShown(run, [run] { showDownloadStatus(*run); });
 }

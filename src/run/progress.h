@@ -12,5 +12,8 @@
 void runProgressReporter(const std::shared_ptr<Run>& run);
 
 // Shows the finished and found counts of the run and the matching bar
-// position, while the run's entries are the ones shown. Any thread.
-void refreshDownloadStatus(const Run& run);
+// position. User interface thread.
+void showDownloadStatus(const Run& run);
+// Queues showDownloadStatus while the run's entries are the ones shown. Any
+// thread.
+void refreshDownloadStatus(const std::shared_ptr<Run>& run);

@@ -58,11 +58,11 @@ ThreadHandle startRunThread(std::function<void()> body) {
   return handle;
 }
 
-void whileShown(const Run& run, const std::function<void()>& fn) {
-  runOnUiThread([&] {
+void postWhileShown(const std::shared_ptr<Run>& run, std::function<void()> fn) {
+  postToUiThread([id = run->id, fn = std::move(fn)] {
     {
       std::lock_guard guard(runsMutex);
-      if (shownRun == nullptr || shownRun->id != run.id) return;
+      if (shownRun == nullptr || shownRun->id != id) return;
     }
     fn();
   });

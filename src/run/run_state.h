@@ -42,6 +42,7 @@ struct Run {
 // dropped), also when the calling thread has been stopped. Any thread.
 [[nodiscard]] ThreadHandle startRunThread(std::function<void()> body);
 
-// Runs fn on the user interface thread, but only while run is the run whose
-// entries the list shows. Any thread.
-void whileShown(const Run& run, const std::function<void()>& fn);
+// Queues fn to run on the user interface thread, in order with every other
+// call handed to that thread, but only if run is then the run whose entries
+// the list shows; returns at once. Any thread.
+void postWhileShown(const std::shared_ptr<Run>& run, std::function<void()> fn);

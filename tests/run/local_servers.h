@@ -5,6 +5,7 @@
 #pragma once
 
 #include <arpa/inet.h>
+#include <fcntl.h>
 #include <netinet/in.h>
 #include <poll.h>
 #include <signal.h>
@@ -167,8 +168,15 @@ class NginxServer {
     for (std::string& a : args)
       argv.push_back(a.data());
     argv.push_back(nullptr);
+    // nginx must not hold the test's output open: a runner waits for it.
+    posix_spawn_file_actions_t files;
+    posix_spawn_file_actions_init(&files);
+    for (int fd = 0; fd <= 2; ++fd)
+      posix_spawn_file_actions_addopen(&files, fd, "/dev/null", fd == 0 ? O_RDONLY : O_WRONLY, 0);
     pid_t pid = 0;
-    if (posix_spawn(&pid, "/usr/sbin/nginx", nullptr, nullptr, argv.data(), environ) != 0) return;
+    const int spawned = posix_spawn(&pid, "/usr/sbin/nginx", &files, nullptr, argv.data(), environ);
+    posix_spawn_file_actions_destroy(&files);
+    if (spawned != 0) return;
     const auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(20);
     while (std::chrono::steady_clock::now() < deadline) {
       int status = 0;

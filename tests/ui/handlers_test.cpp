@@ -73,10 +73,11 @@ class Handlers : public window_driver::WindowTest {
 TEST_F(Handlers, CancellingTheFolderPickerChangesNothing) {
   Gallery gallery({"一"}, false);
   pageUrl = utf8ToText(gallery.url());
+  const ThreadHandle lastWorker = lastRunThreads().worker;
   window_driver::answerFolderPicker("");
   window_driver::clickStartStop();
   expectIdle();
-  EXPECT_EQ(lastRunThreads().worker, 0);
+  EXPECT_EQ(lastRunThreads().worker, lastWorker);
   EXPECT_EQ(gallery.pageRequests(), 0);
 }
 
@@ -165,6 +166,8 @@ class Preview : public Handlers {
     const QModelIndex index = view->model()->index(row, 0);
     view->setCurrentIndex(index);
     const QPoint point = view->visualRect(index).center();
+    // A user's double-click begins with a plain click.
+    QTest::mouseClick(view->viewport(), Qt::LeftButton, {}, point);
     QTest::mouseDClick(view->viewport(), Qt::LeftButton, {}, point);
   }
 
@@ -197,7 +200,7 @@ TEST_F(Preview, ShowsTheFileOfTheEntryStretchedOverTheBox) {
     SCOPED_TRACE(c.name);
     setPicture(Control::previewBox, Bytes());
     doubleClickEntry(rowOf(c.entry));
-    EXPECT_EQ(previewBox()->pictureData().str(), gallery.image(c.image));
+    EXPECT_TRUE(previewBox()->pictureData().str() == gallery.image(c.image));
     EXPECT_FALSE(previewBox()->picture().isNull());
     EXPECT_EQ(previewBox()->displayMode(), 1);
   }
@@ -207,7 +210,7 @@ TEST_F(Preview, ShowsTheFileOfTheEntryStretchedOverTheBox) {
   window_driver::clickStartStop();
   setPicture(Control::previewBox, Bytes());
   doubleClickEntry(rowOf("下载完成：晨曦"));
-  EXPECT_EQ(previewBox()->pictureData().str(), gallery.image(0));
+  EXPECT_TRUE(previewBox()->pictureData().str() == gallery.image(0));
 }
 
 TEST_F(Preview, ShowsNothingWithoutAFileOrATitle) {
