@@ -25,6 +25,8 @@ class Text {
   // Takes the bytes up to, not including, the first zero byte.
   explicit Text(std::string_view bytes);
   explicit Text(std::string&& bytes);
+  // A C string; a null pointer is the empty text.
+  explicit Text(const char* bytes) : Text(std::string_view(bytes ? bytes : "")) {}
 
   [[nodiscard]] const std::string& str() const noexcept { return bytes_; }
   [[nodiscard]] const char* c_str() const noexcept { return bytes_.c_str(); }
@@ -41,6 +43,8 @@ class Bytes {
   Bytes() = default;
   explicit Bytes(std::string_view bytes) : bytes_(bytes) {}
   explicit Bytes(std::string&& bytes) noexcept : bytes_(std::move(bytes)) {}
+  // A C string up to its terminating zero; a null pointer is the empty string.
+  explicit Bytes(const char* bytes) : bytes_(bytes ? bytes : "") {}
 
   [[nodiscard]] const std::string& str() const noexcept { return bytes_; }
   [[nodiscard]] std::string& str() noexcept { return bytes_; }
@@ -112,7 +116,8 @@ using TextArray = std::vector<Text>;
 // The bytes up to the first zero byte.
 [[nodiscard]] Text bytesToText(const Bytes& bytes);
 [[nodiscard]] Bytes textToBytes(const Text& text);
-// Decimal rounding, halves away from zero, with a nudge of 1e-12.
+// Decimal rounding, halves away from zero, with a nudge of 1e-12. places below
+// 1 round to whole numbers; a scale beyond the double range returns x.
 [[nodiscard]] double roundNumber(double x, std::int32_t places);
 // Toward zero. NaN and values outside the 32-bit range give INT32_MIN, as the
 // processor's own conversion does.
