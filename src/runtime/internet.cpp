@@ -99,12 +99,21 @@ struct Transfer {
   void touch() { lastActivity = Clock::now(); }
 };
 
+// libcurl takes a status line's "HTTP/" in any case.
+bool startsWithHttp(std::string_view line) {
+  constexpr std::string_view kHttp = "http/";
+  if (line.size() < kHttp.size()) return false;
+  for (std::size_t i = 0; i < kHttp.size(); ++i)
+    if ((line[i] | 0x20) != kHttp[i]) return false;
+  return true;
+}
+
 std::size_t onHeaderLine(char* data, std::size_t size, std::size_t count, void* user) {
   auto& t = *static_cast<Transfer*>(user);
   const std::size_t n = size * count;
   std::string_view line(data, n);
   t.touch();
-  if (line.starts_with("HTTP/")) {
+  if (startsWithHttp(line)) {
     // A new answer (after a redirect or a 1xx): only the last one counts.
     t.headers.clear();
     t.body.clear();
@@ -133,18 +142,18 @@ std::size_t onBody(char* data, std::size_t size, std::size_t count, void* user) 
   auto& t = *static_cast<Transfer*>(user);
   const std::size_t n = size * count;
   t.touch();
-  if (static_cast<std::int64_t>(t.body.size() + n) > t.maxBody) {
+  curl_off_t announced = -1;
+  if (t.body.empty() &&
+      curl_easy_getinfo(t.easy, CURLINFO_CONTENT_LENGTH_DOWNLOAD_T, &announced) != CURLE_OK)
+    announced = -1;
+  // An announced length over the bound ends the transfer before its body.
+  if (announced > t.maxBody || static_cast<std::int64_t>(t.body.size() + n) > t.maxBody) {
     t.overBound = true;
     return 0;
   }
   try {
-    if (t.body.empty()) {
-      // One allocation for the whole body when its length is announced.
-      curl_off_t length = -1;
-      if (curl_easy_getinfo(t.easy, CURLINFO_CONTENT_LENGTH_DOWNLOAD_T, &length) == CURLE_OK &&
-          length > 0 && length <= t.maxBody)
-        t.body.reserve(static_cast<std::size_t>(length));
-    }
+    // One allocation for the whole body when its length is announced.
+    if (announced > 0) t.body.reserve(static_cast<std::size_t>(announced));
     t.body.append(data, n);
   } catch (const std::bad_alloc&) {
     t.overBound = true;
@@ -181,8 +190,9 @@ bool appendHeaderLines(HeaderList& list, std::string_view lines) {
     if (line.find_first_not_of(' ') == std::string::npos) continue;
     // "Name:" with nothing after it would make libcurl drop its own header of
     // that name instead of sending the line; "Name;" sends it empty.
-    const std::size_t last = line.find_last_not_of(' ');
-    if (line[last] == ':') line.replace(last, std::string::npos, ";");
+    const std::size_t colon = line.find(':');
+    if (colon != std::string::npos && line.find_first_not_of(' ', colon + 1) == std::string::npos)
+      line.replace(colon, std::string::npos, ";");
     // Appending keeps the head; only the first append makes one.
     curl_slist* head = curl_slist_append(list.get(), line.c_str());
     if (head == nullptr) return false;
@@ -200,7 +210,13 @@ bool configure(CURL* easy, const HttpRequest& request, const std::string& addres
                const InternetLimits& limits, Transfer& transfer, HeaderList& headers) {
   for (const std::string& line : request.headerLines)
     if (!appendHeaderLines(headers, line)) return false;
-  if (request.body && !appendHeaderLines(headers, "Expect:")) return false;
+  // A body goes out with the request, without libcurl's wait for a
+  // "100 Continue" that older servers never send.
+  if (request.body) {
+    curl_slist* head = curl_slist_append(headers.get(), "Expect:");
+    if (head == nullptr) return false;
+    if (!headers) headers.reset(head);
+  }
 
   std::string agent = request.userAgent.substr(0, request.userAgent.find_first_of("\r\n"));
   bool ok =
@@ -214,7 +230,6 @@ bool configure(CURL* easy, const HttpRequest& request, const std::string& addres
       set(easy, CURLOPT_MAXREDIRS, static_cast<long>(limits.maxRedirects)) &&
       set(easy, CURLOPT_SUPPRESS_CONNECT_HEADERS, 1L) &&
       set(easy, CURLOPT_CONNECTTIMEOUT_MS, static_cast<long>(limits.connectTimeout.count())) &&
-      set(easy, CURLOPT_MAXFILESIZE_LARGE, static_cast<curl_off_t>(limits.maxBodyBytes)) &&
       set(easy, CURLOPT_HEADERFUNCTION, onHeaderLine) && set(easy, CURLOPT_HEADERDATA, &transfer) &&
       set(easy, CURLOPT_WRITEFUNCTION, onBody) && set(easy, CURLOPT_WRITEDATA, &transfer) &&
       set(easy, CURLOPT_NOPROGRESS, 0L) && set(easy, CURLOPT_XFERINFOFUNCTION, onProgress) &&
@@ -276,7 +291,7 @@ HttpOutcome drive(CURLM* multi, Transfer& transfer, const std::stop_token& stop,
 }
 
 HttpOutcome outcomeOf(CURLcode result, const Transfer& transfer) {
-  if (transfer.overBound || result == CURLE_FILESIZE_EXCEEDED) return HttpOutcome::tooLarge;
+  if (transfer.overBound) return HttpOutcome::tooLarge;
   switch (result) {
     case CURLE_OK:
       return HttpOutcome::complete;

@@ -24,7 +24,8 @@
 struct InternetLimits {
   // Name resolution, TCP connect and TLS handshake together.
   std::chrono::milliseconds connectTimeout{30'000};
-  // Once connected: longest time without a byte received or sent.
+  // Once connected: longest time in which no header line, no body bytes
+  // arrive and no request bytes go out.
   std::chrono::milliseconds stallTimeout{30'000};
   // Far above any wallpaper, far below the machine's memory.
   std::int64_t maxBodyBytes = std::int64_t{256} << 20;

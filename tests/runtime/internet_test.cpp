@@ -195,7 +195,8 @@ TEST_F(Internet, RedirectsAreFollowedToHttpAndHttpsOnly) {
 }
 
 TEST_F(Internet, EndlessRedirectsEnd) {
-  TestServer server(answerWith(httpAnswer("HTTP/1.1 302 Found", "", "Location: /again\r\n")));
+  TestServer server(answerWith(
+      httpAnswer("HTTP/1.1 302 Found", "", "Location: /again\r\nConnection: close\r\n")));
   EXPECT_TRUE(readFile(server.url("/a.jpg")).empty());
   EXPECT_EQ(server.requests().size(), static_cast<std::size_t>(internetLimits().maxRedirects) + 1);
 }
@@ -247,13 +248,14 @@ TEST_F(Internet, StallTimeOutEndsASilentServer) {
   }
 }
 
-TEST_F(Internet, SlowButSteadyAnswerIsNotAStall) {
-  // Takes about three stall time-outs in all, with a byte well within each.
+TEST_F(Internet, SlowButSteadyBodyIsNotAStall) {
+  // The body takes about three stall time-outs in all, with bytes well within each.
   setLimits([](InternetLimits& l) { l.stallTimeout = 400ms; });
-  const std::string answer = httpAnswer("HTTP/1.1 200 OK", binaryBody(24));
-  TestServer server(
-      [&answer](ServerExchange& e) { e.sendSlowly(answer, answer.size() / 12, 100ms); });
-  EXPECT_EQ(readFile(server.url("/a.jpg")).str(), binaryBody(24));
+  const std::string body = binaryBody(24);
+  TestServer server([&body](ServerExchange& e) {
+    if (e.send("HTTP/1.1 200 OK\r\nContent-Length: 24\r\n\r\n")) e.sendSlowly(body, 2, 100ms);
+  });
+  EXPECT_EQ(readFile(server.url("/a.jpg")).str(), body);
 }
 
 TEST_F(Internet, BodiesAreBounded) {
@@ -457,6 +459,7 @@ TEST_F(Internet, StoppedThreadSendsNothing) {
   ASSERT_EQ(result.wait_for(10s), std::future_status::ready);
   EXPECT_TRUE(result.get().empty());
   EXPECT_TRUE(server.requests().empty());
+  EXPECT_TRUE(waitThread(thread));
 }
 
 }  // namespace

@@ -252,9 +252,16 @@ void TestServer::serve(int socket) {
     if (tls != nullptr) SSL_shutdown(tls);
   }
   SSL_free(tls);
+  // Closing with unread bytes would send a reset, and a client that already
+  // sent its next request on this connection would see an error instead of an
+  // end to retry on a new connection. So end the writing side and read until
+  // the client closes.
+  shutdown(socket, SHUT_WR);
+  char sink[4096];
+  while (waitReadable(socket, wakeRead_) && recv(socket, sink, sizeof sink, 0) > 0) {
+  }
   std::lock_guard guard(mutex_);
   openSockets_.erase(socket);
-  shutdown(socket, SHUT_WR);
   close(socket);
 }
 

@@ -3,9 +3,12 @@
 // Every connection carries one request. The server records the request's
 // exact bytes, then hands the connection to the test's handler, which writes
 // the answer byte for byte and may break it off (return early), stall, or
-// answer slowly. When the handler returns the connection is closed. A
-// handler that answers a request line in absolute form ("GET http://...")
-// plays a proxy.
+// answer slowly. When the handler returns the server ends the connection; a
+// further request on it goes unanswered, which clients take as the end of a
+// kept-alive connection; libcurl retries such a request on a new connection,
+// but only a few times per transfer, so answers of a long redirect chain
+// should say "Connection: close". A handler that answers a request line in
+// absolute form ("GET http://...") plays a proxy.
 //
 // Handlers run on the server's own threads, one per connection; everything
 // else may be called from any thread. The destructor wakes stalled handlers,
