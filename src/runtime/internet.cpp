@@ -234,7 +234,9 @@ bool configure(CURL* easy, const HttpRequest& request, const std::string& addres
       set(easy, CURLOPT_WRITEFUNCTION, onBody) && set(easy, CURLOPT_WRITEDATA, &transfer) &&
       set(easy, CURLOPT_NOPROGRESS, 0L) && set(easy, CURLOPT_XFERINFOFUNCTION, onProgress) &&
       set(easy, CURLOPT_XFERINFODATA, &transfer) &&
-      set(easy, CURLOPT_PREREQFUNCTION, onConnected) && set(easy, CURLOPT_PREREQDATA, &transfer);
+      set(easy, CURLOPT_PREREQFUNCTION, onConnected) && set(easy, CURLOPT_PREREQDATA, &transfer) &&
+      // A stop during name resolution must not wait for the resolver thread.
+      set(easy, CURLOPT_QUICK_EXIT, 1L);
   if (!agent.empty()) ok = ok && set(easy, CURLOPT_USERAGENT, agent.c_str());
   if (request.cookieEngine) ok = ok && set(easy, CURLOPT_COOKIEFILE, "");
   if (!limits.caFile.empty()) ok = ok && set(easy, CURLOPT_CAINFO, limits.caFile.c_str());
