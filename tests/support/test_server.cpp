@@ -214,6 +214,11 @@ std::vector<ReceivedRequest> TestServer::requests() const {
   return requests_;
 }
 
+std::size_t TestServer::connectionCount() const {
+  std::lock_guard guard(mutex_);
+  return connectionCount_;
+}
+
 bool TestServer::waitForRequests(std::size_t count, std::chrono::milliseconds bound) const {
   std::unique_lock guard(mutex_);
   return arrived_.wait_for(guard, bound, [&] { return requests_.size() >= count; });
@@ -229,6 +234,7 @@ void TestServer::acceptLoop() {
       close(socket);
       return;
     }
+    ++connectionCount_;
     openSockets_.insert(socket);
     connections_.emplace_back([this, socket] { serve(socket); });
   }

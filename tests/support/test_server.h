@@ -90,6 +90,8 @@ class TestServer {
   [[nodiscard]] std::string url(std::string_view path = "/") const;
 
   [[nodiscard]] std::vector<ReceivedRequest> requests() const;
+  // Connections accepted so far, whether or not a request came on them.
+  [[nodiscard]] std::size_t connectionCount() const;
   // Waits until at least count requests have arrived; false after the bound.
   bool waitForRequests(std::size_t count,
                        std::chrono::milliseconds bound = std::chrono::seconds(30)) const;
@@ -111,6 +113,7 @@ class TestServer {
   mutable std::condition_variable arrived_;
   bool stopping_ = false;
   std::vector<ReceivedRequest> requests_;
+  std::size_t connectionCount_ = 0;
   std::set<int> openSockets_;
   std::list<std::thread> connections_;
 };
