@@ -15,6 +15,7 @@
 namespace {
 
 constexpr char kImageAgent[] = "Mozilla/4.0 (compatible; MSIE 6.0; Windows NT 5.0)";
+// Only a safety net: a stop wakes the wait and the stall clock sets its own.
 constexpr auto kLongestPoll = std::chrono::milliseconds(1000);
 
 using Clock = std::chrono::steady_clock;
