@@ -1,7 +1,6 @@
 #include <QApplication>
 #include <QEventLoop>
 #include <QMessageBox>
-#include <QMetaObject>
 #include <QPointer>
 #include <QPushButton>
 #include <condition_variable>
@@ -143,14 +142,11 @@ std::int32_t showMessageBox(const Text& text, std::int32_t flags, const Text& ti
 
   // A stop closes the box on the user interface thread and ends the wait here.
   std::stop_callback closeOnStop(stop, [state] {
-    QMetaObject::invokeMethod(
-        QCoreApplication::instance(),
-        [state] {
-          if (state->box == nullptr) return;
-          state->box->hide();
-          state->box->deleteLater();
-        },
-        Qt::QueuedConnection);
+    postToUiThread([state] {
+      if (state->box == nullptr) return;
+      state->box->hide();
+      state->box->deleteLater();
+    });
   });
   std::unique_lock guard(state->mutex);
   state->answered.wait(guard, stop, [&state] { return state->done; });

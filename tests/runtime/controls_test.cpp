@@ -241,6 +241,7 @@ constexpr const char* kNoControl = "指定窗口尚未载入";
 constexpr const char* kNoList = "指定窗口或窗口组件不存在或尚未载入";
 
 TEST(MissingControls, WithoutTheWindowEachOperationReports) {
+  ensureApplication();
   MissingReports reports;
   registerMainWindow(nullptr);
   for (const Operation& op : operations()) {
@@ -257,6 +258,7 @@ TEST(MissingControls, WithoutTheWindowEachOperationReports) {
 }
 
 TEST(MissingControls, WithoutTheControlEachOperationReports) {
+  ensureApplication();
   MissingReports reports;
   QWidget window;
   registerMainWindow(&window);
@@ -306,6 +308,7 @@ TEST(MissingControls, NothingHappensOnceTheWindowIsTornDown) {
 }
 
 TEST(MissingControls, WindowExistsUntilDestroyed) {
+  ensureApplication();
   MissingReports reports;
   auto* window = new QWidget();
   registerMainWindow(window);

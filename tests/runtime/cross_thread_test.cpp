@@ -145,7 +145,11 @@ class StopAtHandOver : public QObject {
  public:
   explicit StopAtHandOver(ThreadHandle* thread) : thread_(thread) {}
   bool eventFilter(QObject* watched, QEvent* event) override {
-    if (event->type() == QEvent::MetaCall && report->calling) killThread(*thread_);
+    // Calls reach the user interface thread as a queued meta-call or as an
+    // event of the program's own type.
+    const bool handOver = event->type() == QEvent::MetaCall ||
+                          (event->type() >= QEvent::User && event->type() <= QEvent::MaxUser);
+    if (handOver && report->calling) killThread(*thread_);
     return QObject::eventFilter(watched, event);
   }
 

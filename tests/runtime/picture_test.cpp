@@ -66,6 +66,7 @@ TEST(PictureFormats, AreRecognisedByTheirFirstBytes) {
 }
 
 TEST(PictureDecoding, DecodesWhatItCanAndRefusesTheRest) {
+  ensureApplication();  // Qt's image readers
   const QImage halves = halvesPicture(40, 20);
   const Bytes baseline = encodeJpeg(halves, JpegKind::baseline);
   struct Case {

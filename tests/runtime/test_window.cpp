@@ -1,16 +1,26 @@
 #include "runtime/test_window.h"
 
-#include <QCoreApplication>
+#include <QApplication>
 #include <QDeadlineTimer>
 #include <chrono>
+#include <cstdlib>
 #include <mutex>
 #include <thread>
 
 #include "runtime/control_registry.h"
 #include "text/encoding.h"
 
+void ensureApplication() {
+  static int argc = 1;
+  static char name[] = "runtime_tests";
+  static char* argv[] = {name, nullptr};
+  if (QCoreApplication::instance() != nullptr) return;
+  setenv("QT_QPA_PLATFORM", "offscreen", 0);
+  new QApplication(argc, argv);  // lives to the end of the process
+}
+
 TestWindow::TestWindow()
-    : window(new QWidget()),
+    : window((ensureApplication(), new QWidget())),
       button(new QPushButton(QStringLiteral("start"), window)),
       label(new TextLabel(Qt::AlignHCenter, window)),
       edit(new QLineEdit(QStringLiteral("10"), window)),

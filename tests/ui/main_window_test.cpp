@@ -14,6 +14,7 @@
 #include <QScreen>
 #include <QTest>
 #include <QToolButton>
+#include <cstdlib>
 #include <string>
 #include <vector>
 
@@ -55,10 +56,22 @@ void countMissing(const Text&) {
   ++missingReports;
 }
 
+// Makes the program's QApplication on first use, unless another test already
+// has; the main thread becomes the user interface thread.
+void ensureApplication() {
+  static int argc = 1;
+  static char name[] = "ui_tests";
+  static char* argv[] = {name, nullptr};
+  if (QCoreApplication::instance() != nullptr) return;
+  setenv("QT_QPA_PLATFORM", "offscreen", 0);
+  new QApplication(argc, argv);  // lives to the end of the process
+}
+
 // The main window, opened, shown and active for one test or one row of cases.
 class OpenWindow {
  public:
   OpenWindow() {
+    ensureApplication();
     calls = HandlerCalls{};
     missingReports = 0;
     setMissingControlReport(&countMissing);
