@@ -129,8 +129,8 @@ class CharSearch {
   std::size_t patternSize_ = 0;
   char* pattern_ = nullptr;
   std::size_t* fail_ = nullptr;
-  std::array<char, kInline> inlinePattern_{};
-  std::array<std::size_t, kInline> inlineFail_{};
+  std::array<char, kInline> inlinePattern_;  // only the first patternSize_ are read
+  std::array<std::size_t, kInline> inlineFail_;
   std::string heapPattern_;
   std::vector<std::size_t> heapFail_;
 };

@@ -2,6 +2,7 @@
 
 #include <gtest/gtest.h>
 
+#include <cstdint>
 #include <string>
 #include <string_view>
 #include <vector>
@@ -38,6 +39,26 @@ TEST(SplitPageIntoLines, StartsALineAtEveryTag) {
   for (const Case& c : cases) {
     SCOPED_TRACE(c.name);
     EXPECT_EQ(strings(splitPageIntoLines(Text(c.page))), c.expected);
+  }
+}
+
+TEST(SplitPageIntoLines, EqualsSplittingThePageWithBreaksBeforeTags) {
+  // Tag starts, line breaks and a lead byte that can take any of them as its
+  // second byte or stand alone at the end.
+  static constexpr char kAlphabet[] = {'<', '\r', '\n', 'a', '\x81'};
+  std::uint32_t seed = 7;
+  auto random = [&seed](std::uint32_t bound) {
+    seed = seed * 1664525U + 1013904223U;
+    return (seed >> 8) % bound;
+  };
+  for (int round = 0; round < 5000; ++round) {
+    std::string page(random(12), 'a');
+    for (char& c : page)
+      c = kAlphabet[random(sizeof kAlphabet)];
+    SCOPED_TRACE(testing::PrintToString(page));
+    const TextArray expected =
+        splitText(replaceText(Text(page), Text("<"), Text("\r\n<"), 1), Text("\r\n"));
+    EXPECT_EQ(strings(splitPageIntoLines(Text(page))), strings(expected));
   }
 }
 
