@@ -8,6 +8,7 @@
 #include <thread>
 
 #include "runtime/control_registry.h"
+#include "runtime/threads.h"
 #include "text/encoding.h"
 
 void ensureApplication() {
@@ -16,7 +17,7 @@ void ensureApplication() {
   static char* argv[] = {name, nullptr};
   if (QCoreApplication::instance() != nullptr) return;
   setenv("QT_QPA_PLATFORM", "offscreen", 0);
-  new QApplication(argc, argv);  // lives to the end of the process
+  initRuntime(argc, argv);
 }
 
 TestWindow::TestWindow()

@@ -18,8 +18,8 @@
 #include "runtime/widgets.h"
 #include "text/text.h"
 
-// Makes the program's QApplication on first use, unless another test already
-// has; the calling (main) thread becomes the user interface thread.
+// Starts the run-time layer (its QApplication) on first use, unless another test
+// already has; the calling (main) thread becomes the user interface thread.
 void ensureApplication();
 
 struct TestWindow {

@@ -21,6 +21,7 @@
 #include "runtime/control_registry.h"
 #include "runtime/controls.h"
 #include "runtime/picture.h"
+#include "runtime/threads.h"
 #include "runtime/widgets.h"
 #include "text/encoding.h"
 #include "ui/window_widgets.h"
@@ -56,15 +57,15 @@ void countMissing(const Text&) {
   ++missingReports;
 }
 
-// Makes the program's QApplication on first use, unless another test already
-// has; the main thread becomes the user interface thread.
+// Starts the run-time layer (its QApplication) on first use, unless another test
+// already has; the main thread becomes the user interface thread.
 void ensureApplication() {
   static int argc = 1;
   static char name[] = "ui_tests";
   static char* argv[] = {name, nullptr};
   if (QCoreApplication::instance() != nullptr) return;
   setenv("QT_QPA_PLATFORM", "offscreen", 0);
-  new QApplication(argc, argv);  // lives to the end of the process
+  initRuntime(argc, argv);
 }
 
 // The main window, opened, shown and active for one test or one row of cases.
