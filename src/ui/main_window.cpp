@@ -144,7 +144,7 @@ void MainWindow::buildControls() {
     if (handlers_.startStopClicked != nullptr) handlers_.startStopClicked();
   });
 
-  struct LabelSpec {
+  struct LabelRow {
     Control control;
     const char* name;
     QRect geometry;
@@ -152,7 +152,7 @@ void MainWindow::buildControls() {
     Qt::Alignment alignment;
   };
   static const Text kEmpty;
-  const std::array<LabelSpec, 5> labels{{
+  const std::array<LabelRow, 5> labels{{
       {Control::noteLabel, "noteLabel", QRect(456, 16, 96, 40), "*注意：已存在的图片将被跳过"_t,
        Qt::AlignLeft},
       {Control::threadCountLabel, "threadCountLabel", QRect(456, 72, 72, 16), "下载线程数："_t,
@@ -162,11 +162,11 @@ void MainWindow::buildControls() {
       {Control::previewHintLabel, "previewHintLabel", QRect(368, 200, 160, 16),
        "双击列表项目以预览图片："_t, Qt::AlignLeft},
   }};
-  for (const LabelSpec& spec : labels) {
-    auto* label = place(new TextLabel(spec.alignment, this), spec.control, spec.name, spec.geometry,
-                        spec.text);
-    label->setText(qText(spec.text));
-    if (spec.control == Control::noteLabel) setColor(label, QPalette::WindowText, Qt::red);
+  for (const LabelRow& row : labels) {
+    auto* label =
+        place(new TextLabel(row.alignment, this), row.control, row.name, row.geometry, row.text);
+    label->setText(qText(row.text));
+    if (row.control == Control::noteLabel) setColor(label, QPalette::WindowText, Qt::red);
   }
 
   threadCountEdit_ = place(new QLineEdit(QStringLiteral("10"), this), Control::threadCountEdit,
@@ -307,6 +307,9 @@ void MainWindow::closeEvent(QCloseEvent* event) {
 void MainWindow::reportClosing() {
   if (closingReported_) return;
   closingReported_ = true;
+  // A window that a newer one has replaced (only tests make a second) no
+  // longer owns the controls the operations reach.
+  if (controlEntry(Control::mainWindow).widget != this) return;
   // The handler may still stop a run through the control operations; after it,
   // those quietly do nothing while the controls go away.
   if (handlers_.closing != nullptr) handlers_.closing();
