@@ -48,10 +48,10 @@ constexpr std::size_t kImageBytes = 1 << 20;
 constexpr int kThreads = 10;
 
 using test_servers::NginxServer;
-using test_servers::TempFolder;
+using test_servers::ReadableFolder;
 
 struct Gallery {
-  TempFolder www;
+  ReadableFolder www;
   std::unique_ptr<NginxServer> nginx;
   std::vector<std::string> imageUrls;
   std::string pageUrl;
@@ -200,7 +200,7 @@ void BM_WholeRun(benchmark::State& state) {
   double cpu = 0;
   for (auto _ : state) {
     settleDisk();
-    TempFolder out;
+    ReadableFolder out;
     std::chrono::steady_clock::time_point start;
     double cpuAtStart = 0;
     answerFolderPicker(out.path().string(), [&] {
@@ -239,7 +239,7 @@ void BM_CurlParallel(benchmark::State& state) {
   double cpu = 0;
   for (auto _ : state) {
     settleDisk();
-    TempFolder out;
+    ReadableFolder out;
     std::string config;
     for (std::size_t i = 0; i < g.imageUrls.size(); ++i) {
       config += "url = \"" + g.imageUrls[i] + "\"\n";

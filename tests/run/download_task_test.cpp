@@ -14,7 +14,7 @@ namespace {
 
 using test_servers::NginxServer;
 using test_servers::readFile;
-using test_servers::TempFolder;
+using test_servers::ReadableFolder;
 using test_servers::writeFile;
 using window_driver::barPosition;
 using window_driver::listEntries;
@@ -22,7 +22,7 @@ using window_driver::statusText;
 
 using DownloadTask = window_driver::WindowTest;
 
-Text folderText(const TempFolder& folder) {
+Text folderText(const ReadableFolder& folder) {
   return utf8ToText(folder.path().string() + "/");
 }
 
@@ -42,14 +42,14 @@ TEST_F(DownloadTask, TouchesTheWindowOnlyWhileItsRunIsTheOneShown) {
        750},
       {"a newer run shows its entries", true, {"正在下载：新的"}, "下载图片...\r\n0 / 1", 500},
   };
-  TempFolder www;
+  ReadableFolder www;
   const std::string image = test_gallery::makeJpeg(40, 30, 3);
   writeFile(www.path() / "old.jpg", image);
   NginxServer nginx(www.path());
 
   for (const Case& c : cases) {
     SCOPED_TRACE(c.name);
-    TempFolder oldFolder;
+    ReadableFolder oldFolder;
     listClear(Control::wallpaperList);
     setLabelText(Control::statusLabel, Text());
     const std::shared_ptr<::Run> old = beginRun(folderText(oldFolder), Text());
@@ -58,7 +58,7 @@ TEST_F(DownloadTask, TouchesTheWindowOnlyWhileItsRunIsTheOneShown) {
     old->foundCount = 2;
     std::shared_ptr<::Run> newer;
     if (c.newerRun) {
-      TempFolder newFolder;
+      ReadableFolder newFolder;
       newer = beginRun(folderText(newFolder), Text());
       newer->foundCount = 1;
       listClear(Control::wallpaperList);

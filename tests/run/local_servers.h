@@ -1,7 +1,7 @@
-// HTTP servers on 127.0.0.1 for the run's tests: nginx serving a folder, and a
-// small scripted server whose answers can be held back, delayed or cut off and
-// which records when each request arrived and when its answer was sent.
-// Header-only, so that the tests of the user interface share it.
+// HTTP servers on 127.0.0.1 for the run's tests: nginx serving a folder, and
+// the scriptable server with routes whose answers can be held back, delayed
+// or cut off, recording when each request arrived and when its answer was
+// sent. Header-only, so that the tests of the user interface share it.
 #pragma once
 
 #include <arpa/inet.h>
@@ -26,15 +26,17 @@
 #include <thread>
 #include <vector>
 
+#include "support/test_server.h"
+
 extern char** environ;
 
 namespace test_servers {
 
 // A fresh folder under /tmp that others (nginx's workers run as nobody) may
 // read; removed with its content on destruction.
-class TempFolder {
+class ReadableFolder {
  public:
-  TempFolder() {
+  ReadableFolder() {
     std::string pattern = (std::filesystem::temp_directory_path() / "brelvik-XXXXXX").string();
     if (mkdtemp(pattern.data()) == nullptr) throw std::runtime_error("mkdtemp failed");
     path_ = pattern;
@@ -43,12 +45,12 @@ class TempFolder {
                    std::filesystem::perms::group_exec | std::filesystem::perms::others_read |
                    std::filesystem::perms::others_exec);
   }
-  ~TempFolder() {
+  ~ReadableFolder() {
     std::error_code ignored;
     std::filesystem::remove_all(path_, ignored);
   }
-  TempFolder(const TempFolder&) = delete;
-  TempFolder& operator=(const TempFolder&) = delete;
+  ReadableFolder(const ReadableFolder&) = delete;
+  ReadableFolder& operator=(const ReadableFolder&) = delete;
 
   [[nodiscard]] const std::filesystem::path& path() const { return path_; }
 
@@ -191,7 +193,7 @@ class NginxServer {
     waitpid(pid, nullptr, 0);
   }
 
-  TempFolder dir_;
+  ReadableFolder dir_;
   int port_ = 0;
   pid_t pid_ = 0;
 };
@@ -213,51 +215,19 @@ struct ServerEvent {
   std::string target;
 };
 
-// A one-answer-per-connection HTTP server on a free loopback port. Unknown
-// targets get a 404 page.
+// Answers by target from a table of routes, on the tests' scriptable server;
+// unknown targets get a 404 page. Records when each request arrived and when
+// its answer went out.
 class ScriptedServer {
  public:
-  ScriptedServer() {
-    listener_ = socket(AF_INET, SOCK_STREAM, 0);
-    const int yes = 1;
-    setsockopt(listener_, SOL_SOCKET, SO_REUSEADDR, &yes, sizeof yes);
-    sockaddr_in address{};
-    address.sin_family = AF_INET;
-    address.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
-    socklen_t length = sizeof address;
-    if (bind(listener_, reinterpret_cast<sockaddr*>(&address), sizeof address) != 0 ||
-        listen(listener_, 128) != 0)
-      throw std::runtime_error("scripted server cannot listen");
-    getsockname(listener_, reinterpret_cast<sockaddr*>(&address), &length);
-    port_ = ntohs(address.sin_port);
-    acceptor_ = std::thread([this] { acceptLoop(); });
+  ScriptedServer() : server_([this](ServerExchange& exchange) { serve(exchange); }) {
+    if (!server_.listening()) throw std::runtime_error("scripted server cannot listen");
   }
-  ~ScriptedServer() {
-    {
-      std::lock_guard guard(mutex_);
-      stopping_ = true;
-      released_ = true;
-      for (int fd : open_)
-        shutdown(fd, SHUT_RDWR);
-    }
-    changed_.notify_all();
-    shutdown(listener_, SHUT_RDWR);
-    acceptor_.join();
-    close(listener_);
-    std::vector<std::thread> handlers;
-    {
-      std::lock_guard guard(mutex_);
-      handlers.swap(handlers_);
-    }
-    for (std::thread& t : handlers)
-      t.join();
-  }
+  ~ScriptedServer() { release(); }
   ScriptedServer(const ScriptedServer&) = delete;
   ScriptedServer& operator=(const ScriptedServer&) = delete;
 
-  [[nodiscard]] std::string url(const std::string& target) const {
-    return "http://127.0.0.1:" + std::to_string(port_) + target;
-  }
+  [[nodiscard]] std::string url(const std::string& target) const { return server_.url(target); }
   void route(const std::string& target, const Answer& answer) {
     std::lock_guard guard(mutex_);
     routes_[target] = answer;
@@ -274,45 +244,10 @@ class ScriptedServer {
     std::lock_guard guard(mutex_);
     return events_;
   }
-  [[nodiscard]] int arrivals() const { return count(false); }
-  [[nodiscard]] int answered() const { return count(true); }
 
  private:
-  [[nodiscard]] int count(bool answered) const {
-    std::lock_guard guard(mutex_);
-    int n = 0;
-    for (const ServerEvent& e : events_)
-      n += e.answered == answered ? 1 : 0;
-    return n;
-  }
-
-  void acceptLoop() {
-    for (;;) {
-      const int fd = accept(listener_, nullptr, nullptr);
-      if (fd < 0) return;
-      std::lock_guard guard(mutex_);
-      if (stopping_) {
-        close(fd);
-        return;
-      }
-      open_.push_back(fd);
-      handlers_.emplace_back([this, fd] { serve(fd); });
-    }
-  }
-
-  void serve(int fd) {
-    std::string request;
-    char buffer[4096];
-    while (request.find("\r\n\r\n") == std::string::npos) {
-      const ssize_t n = recv(fd, buffer, sizeof buffer, 0);
-      if (n <= 0) break;
-      request.append(buffer, static_cast<std::size_t>(n));
-    }
-    const std::size_t targetStart = request.find(' ') + 1;
-    const std::string target =
-        targetStart == 0
-            ? std::string()
-            : request.substr(targetStart, request.find(' ', targetStart) - targetStart);
+  void serve(ServerExchange& exchange) {
+    const std::string target = exchange.request().target;
     Answer answer;
     {
       std::unique_lock guard(mutex_);
@@ -326,41 +261,26 @@ class ScriptedServer {
         answer.body = "<html><body>404 Not Found</body></html>";
       }
       if (answer.held) changed_.wait(guard, [this] { return released_; });
-      if (answer.delayMs > 0)
-        changed_.wait_for(guard, std::chrono::milliseconds(answer.delayMs),
-                          [this] { return stopping_; });
     }
-    std::string reply = "HTTP/1.1 " + std::to_string(answer.status) +
-                        (answer.status == 200 ? " OK" : " Not Found") +
-                        "\r\nContent-Type: " + answer.contentType +
-                        "\r\nContent-Length: " + std::to_string(answer.body.size()) +
-                        "\r\nConnection: close\r\n\r\n";
-    reply += answer.body.substr(0, answer.cutAfter);
-    for (std::size_t sent = 0; sent < reply.size();) {
-      const ssize_t n = send(fd, reply.data() + sent, reply.size() - sent, MSG_NOSIGNAL);
-      if (n <= 0) break;
-      sent += static_cast<std::size_t>(n);
-    }
-    {
-      std::lock_guard guard(mutex_);
-      events_.push_back({true, target});
-      std::erase(open_, fd);
-    }
-    shutdown(fd, SHUT_RDWR);
-    close(fd);
+    if (answer.delayMs > 0 && !exchange.pause(std::chrono::milliseconds(answer.delayMs))) return;
+    const std::string statusLine =
+        "HTTP/1.1 " + std::to_string(answer.status) + (answer.status == 200 ? " OK" : " Not Found");
+    const std::string full =
+        httpAnswer(statusLine, answer.body, "Content-Type: " + answer.contentType + "\r\n");
+    exchange.send(std::string_view(full).substr(
+        0, answer.cutAfter == std::string::npos ? full.size()
+                                                : full.size() - answer.body.size() + answer.cutAfter));
+    std::lock_guard guard(mutex_);
+    events_.push_back({true, target});
   }
 
-  int listener_ = -1;
-  int port_ = 0;
-  std::thread acceptor_;
   mutable std::mutex mutex_;
   std::condition_variable changed_;
   std::map<std::string, Answer> routes_;
   std::vector<ServerEvent> events_;
-  std::vector<int> open_;
-  std::vector<std::thread> handlers_;
   bool released_ = false;
-  bool stopping_ = false;
+  // Last, so that it is gone, its handlers ended, before the state above.
+  TestServer server_;
 };
 
 }  // namespace test_servers

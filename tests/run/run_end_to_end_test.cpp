@@ -19,7 +19,7 @@ namespace fs = std::filesystem;
 using test_servers::NginxServer;
 using test_servers::readFile;
 using test_servers::ScriptedServer;
-using test_servers::TempFolder;
+using test_servers::ReadableFolder;
 using test_servers::writeFile;
 using window_driver::barPosition;
 using window_driver::caption;
@@ -120,7 +120,7 @@ class RunEndToEnd : public window_driver::WindowTest {
     EXPECT_TRUE(settingsEnabled());
   }
 
-  TempFolder www_;
+  ReadableFolder www_;
   NginxServer nginx_{www_.path()};
   std::vector<Wallpaper> wallpapers_;
   std::map<std::string, std::string> images_;
@@ -145,7 +145,7 @@ TEST_F(RunEndToEnd, DownloadsEveryPairedWallpaperAndSkipsThemOnTheNextRun) {
 
   for (const Case& c : cases) {
     SCOPED_TRACE(c.name);
-    TempFolder folder;
+    ReadableFolder folder;
     window_driver::setThreadCount(c.threadCount);
     window_driver::chooseFastMode(c.fastMode);
 
@@ -185,7 +185,7 @@ TEST_F(RunEndToEnd, WritesNoFileForFailedDownloadsAndFetchesLinksHoldingABarWhol
       test_gallery::titleLine("竖线") + test_gallery::linkLine(nginx_.url("/img/a|b.jpg"));
   writeFile(www_.path() / "faults.html", test_gallery::galleryPage(body));
 
-  TempFolder folder;
+  ReadableFolder folder;
   window_driver::chooseFastMode(true);
   startRun(nginx_.url("/faults.html"), folder.path());
   expectCompletedWith(
@@ -197,7 +197,7 @@ TEST_F(RunEndToEnd, WritesNoFileForFailedDownloadsAndFetchesLinksHoldingABarWhol
 }
 
 TEST_F(RunEndToEnd, CompletesWithoutTasksWhenThePageHoldsNoWallpaper) {
-  TempFolder folder;
+  ReadableFolder folder;
   startRun(nginx_.url("/no-such-gallery.html"), folder.path());
   ASSERT_TRUE(waitFor([] { return openMessageBox() != nullptr; })) << "no completion message";
   EXPECT_TRUE(listEntries().empty());

@@ -14,7 +14,7 @@ namespace {
 using test_servers::Answer;
 using test_servers::ScriptedServer;
 using test_servers::ServerEvent;
-using test_servers::TempFolder;
+using test_servers::ReadableFolder;
 using window_driver::barPosition;
 using window_driver::finishRun;
 using window_driver::statusText;
@@ -37,7 +37,7 @@ TEST_F(RunWorker, ReportsTheParseProgressWhileThePageIsOnItsWay) {
       "/gallery",
       {.contentType = "text/html; charset=utf-8", .body = pageAnswerBody(server, 1), .held = true});
   server.route("/1.jpg", {.body = test_gallery::makeJpeg(32, 32, 1)});
-  TempFolder folder;
+  ReadableFolder folder;
   startRun(server.url("/gallery"), folder.path());
 
   EXPECT_TRUE(waitFor([] { return statusText() == "解析图片...\r\n2 %" && barPosition() == 10; }))
@@ -59,7 +59,7 @@ TEST_F(RunWorker, StartsEachBatchOnlyWhenTheWholeBatchBeforeHasEnded) {
                  {.body = test_gallery::makeJpeg(32, 32, static_cast<unsigned>(k)),
                   .delayMs = k % kThreads == 1 ? 150 : 0});
   }
-  TempFolder folder;
+  ReadableFolder folder;
   window_driver::setThreadCount(kThreads);
   window_driver::chooseFastMode(true);
   startRun(server.url("/gallery"), folder.path());

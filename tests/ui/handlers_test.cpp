@@ -18,7 +18,7 @@ namespace {
 namespace fs = std::filesystem;
 using test_servers::readFile;
 using test_servers::ScriptedServer;
-using test_servers::TempFolder;
+using test_servers::ReadableFolder;
 using window_driver::barPosition;
 using window_driver::caption;
 using window_driver::finishRun;
@@ -57,6 +57,12 @@ class Gallery {
   void release() { server_.release(); }
 
  private:
+  [[nodiscard]] int requests(bool forPage) const {
+    int n = 0;
+    for (const auto& e : server_.events()) n += !e.answered && (e.target == "/gallery") == forPage;
+    return n;
+  }
+
   ScriptedServer server_;
   std::vector<std::string> images_;
 };
@@ -91,7 +97,7 @@ TEST_F(Handlers, SavesIntoThePickedFolderWhateverItsLastCharacter) {
   Gallery gallery({"晨曦"}, false);
   for (const Case& c : cases) {
     SCOPED_TRACE(c.name);
-    TempFolder parent;
+    ReadableFolder parent;
     const fs::path folder = parent.path() / c.folder;
     fs::create_directory(folder);
     startRun(gallery.url(), folder);
@@ -103,7 +109,7 @@ TEST_F(Handlers, SavesIntoThePickedFolderWhateverItsLastCharacter) {
 
 TEST_F(Handlers, StopDuringTheParseEndsTheRunWithoutAnotherStep) {
   Gallery gallery({"一", "二"}, false, true);
-  TempFolder folder;
+  ReadableFolder folder;
   startRun(gallery.url(), folder.path());
   ASSERT_TRUE(waitFor([&] { return gallery.pageRequests() == 1; }));
   EXPECT_EQ(caption(), "停止下载");
@@ -121,7 +127,7 @@ TEST_F(Handlers, StopDuringTheParseEndsTheRunWithoutAnotherStep) {
 
 TEST_F(Handlers, StopDuringTheDownloadsLetsStartedTasksFinish) {
   Gallery gallery({"一", "二", "三", "四", "五", "六"}, true);
-  TempFolder folder;
+  ReadableFolder folder;
   window_driver::setThreadCount(3);
   startRun(gallery.url(), folder.path());
   ASSERT_TRUE(waitFor([&] { return listEntries().size() == 3 && gallery.imageRequests() == 3; }));
@@ -141,7 +147,7 @@ TEST_F(Handlers, StopDuringTheDownloadsLetsStartedTasksFinish) {
 
 TEST_F(Handlers, ClosingTheWindowDuringARunStopsIt) {
   Gallery gallery({"一", "二", "三"}, true);
-  TempFolder folder;
+  ReadableFolder folder;
   startRun(gallery.url(), folder.path());
   ASSERT_TRUE(waitFor([&] { return gallery.imageRequests() == 3; }));
 
@@ -182,7 +188,7 @@ class Preview : public Handlers {
 
 TEST_F(Preview, ShowsTheFileOfTheEntryStretchedOverTheBox) {
   Gallery gallery({"晨曦", "时间：黄昏"}, false);
-  TempFolder folder;
+  ReadableFolder folder;
   window_driver::setThreadCount(1);
   startRun(gallery.url(), folder.path());
   finishRun();
@@ -215,7 +221,7 @@ TEST_F(Preview, ShowsTheFileOfTheEntryStretchedOverTheBox) {
 
 TEST_F(Preview, ShowsNothingWithoutAFileOrATitle) {
   Gallery gallery({"晨曦"}, true);
-  TempFolder folder;
+  ReadableFolder folder;
   startRun(gallery.url(), folder.path());
   ASSERT_TRUE(waitFor([] { return listEntries().size() == 1; }));
 
