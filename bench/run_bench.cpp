@@ -35,6 +35,7 @@
 #include "runtime/control_registry.h"
 #include "runtime/controls.h"
 #include "runtime/threads.h"
+#include "support/environment.h"
 #include "text/encoding.h"
 #include "ui/handlers.h"
 #include "ui/main_window.h"
@@ -292,6 +293,7 @@ BENCHMARK(BM_CurlParallel)->UseManualTime()->Unit(benchmark::kMillisecond)->Iter
 
 int main(int argc, char** argv) {
   setenv("QT_QPA_PLATFORM", "offscreen", 0);
+  const NoProxyEnvironment noProxy;
   benchmark::Initialize(&argc, argv);
   benchmark::RunSpecifiedBenchmarks();
   benchmark::Shutdown();

@@ -13,8 +13,8 @@
 namespace {
 
 using test_servers::NginxServer;
-using test_servers::readFile;
 using test_servers::ReadableFolder;
+using test_servers::readFile;
 using test_servers::writeFile;
 using window_driver::barPosition;
 using window_driver::listEntries;

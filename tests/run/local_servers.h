@@ -267,9 +267,10 @@ class ScriptedServer {
         "HTTP/1.1 " + std::to_string(answer.status) + (answer.status == 200 ? " OK" : " Not Found");
     const std::string full =
         httpAnswer(statusLine, answer.body, "Content-Type: " + answer.contentType + "\r\n");
-    exchange.send(std::string_view(full).substr(
-        0, answer.cutAfter == std::string::npos ? full.size()
-                                                : full.size() - answer.body.size() + answer.cutAfter));
+    exchange.send(
+        std::string_view(full).substr(0, answer.cutAfter == std::string::npos
+                                             ? full.size()
+                                             : full.size() - answer.body.size() + answer.cutAfter));
     std::lock_guard guard(mutex_);
     events_.push_back({true, target});
   }

@@ -17,9 +17,9 @@ namespace {
 
 namespace fs = std::filesystem;
 using test_servers::NginxServer;
+using test_servers::ReadableFolder;
 using test_servers::readFile;
 using test_servers::ScriptedServer;
-using test_servers::ReadableFolder;
 using test_servers::writeFile;
 using window_driver::barPosition;
 using window_driver::caption;

@@ -12,9 +12,9 @@
 namespace {
 
 using test_servers::Answer;
+using test_servers::ReadableFolder;
 using test_servers::ScriptedServer;
 using test_servers::ServerEvent;
-using test_servers::ReadableFolder;
 using window_driver::barPosition;
 using window_driver::finishRun;
 using window_driver::statusText;

@@ -29,6 +29,7 @@
 #include "runtime/control_registry.h"
 #include "runtime/controls.h"
 #include "runtime/threads.h"
+#include "support/environment.h"
 #include "text/encoding.h"
 #include "ui/handlers.h"
 #include "ui/main_window.h"
@@ -145,7 +146,8 @@ inline void finishRun() {
 }
 
 // True once the thread has ended, without blocking the user interface thread
-// that the thread may be waiting for.
+// that the thread may be waiting for; what the thread queued for the user
+// interface thread has run by then.
 inline bool waitForThreadEnd(ThreadHandle handle) {
   if (handle == 0) return true;
   auto ended = std::make_shared<std::atomic<bool>>(false);
@@ -153,7 +155,9 @@ inline bool waitForThreadEnd(ThreadHandle handle) {
     waitThread(handle);
     ended->store(true);
   }).detach();
-  return waitFor([&ended] { return ended->load(); });
+  const bool done = waitFor([&ended] { return ended->load(); });
+  QCoreApplication::sendPostedEvents();
+  return done;
 }
 
 inline bool waitForRunThreads() {
@@ -190,6 +194,8 @@ class WindowTest : public ::testing::Test {
   }
 
   QPointer<QWidget> window_;
+  // Loopback requests must not go to a proxy that the machine may name.
+  NoProxyEnvironment noProxy_;
 };
 
 }  // namespace window_driver

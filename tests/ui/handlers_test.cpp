@@ -16,9 +16,9 @@
 namespace {
 
 namespace fs = std::filesystem;
+using test_servers::ReadableFolder;
 using test_servers::readFile;
 using test_servers::ScriptedServer;
-using test_servers::ReadableFolder;
 using window_driver::barPosition;
 using window_driver::caption;
 using window_driver::finishRun;
@@ -46,20 +46,16 @@ class Gallery {
                                .held = holdPage});
   }
   [[nodiscard]] std::string url() const { return server_.url("/gallery"); }
-  [[nodiscard]] int imageRequests() const {
-    int n = 0;
-    for (const auto& e : server_.events())
-      n += !e.answered && e.target != "/gallery" ? 1 : 0;
-    return n;
-  }
-  [[nodiscard]] int pageRequests() const { return server_.arrivals() - imageRequests(); }
+  [[nodiscard]] int imageRequests() const { return requests(false); }
+  [[nodiscard]] int pageRequests() const { return requests(true); }
   [[nodiscard]] const std::string& image(std::size_t i) const { return images_[i]; }
   void release() { server_.release(); }
 
  private:
   [[nodiscard]] int requests(bool forPage) const {
     int n = 0;
-    for (const auto& e : server_.events()) n += !e.answered && (e.target == "/gallery") == forPage;
+    for (const auto& e : server_.events())
+      n += !e.answered && (e.target == "/gallery") == forPage ? 1 : 0;
     return n;
   }
 
