@@ -58,11 +58,20 @@ class ReadableFolder {
   std::filesystem::path path_;
 };
 
+// Readable by others whatever the umask, as nginx's workers need.
 inline void writeFile(const std::filesystem::path& path, const std::string& bytes) {
-  std::filesystem::create_directories(path.parent_path());
-  std::ofstream out(path, std::ios::binary | std::ios::trunc);
-  out.write(bytes.data(), static_cast<std::streamsize>(bytes.size()));
-  if (!out) throw std::runtime_error("cannot write " + path.string());
+  namespace fs = std::filesystem;
+  if (fs::create_directories(path.parent_path()))
+    fs::permissions(path.parent_path(), fs::perms::owner_all | fs::perms::group_read |
+                                            fs::perms::group_exec | fs::perms::others_read |
+                                            fs::perms::others_exec);
+  {
+    std::ofstream out(path, std::ios::binary | std::ios::trunc);
+    out.write(bytes.data(), static_cast<std::streamsize>(bytes.size()));
+    if (!out) throw std::runtime_error("cannot write " + path.string());
+  }
+  fs::permissions(path, fs::perms::owner_read | fs::perms::owner_write | fs::perms::group_read |
+                            fs::perms::others_read);
 }
 
 inline std::string readFile(const std::filesystem::path& path) {
