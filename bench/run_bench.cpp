@@ -213,9 +213,10 @@ Timed wholeRun(UiWatch* watch) {
   answerFolderPicker(out.path().string(), [&] {
     start = std::chrono::steady_clock::now();
     cpuAtStart = cpuMs(RUSAGE_SELF);
-    if (watch != nullptr) watch->start();
   });
+  // The click returns once the picker is gone and the run has started.
   qobject_cast<QAbstractButton*>(controlEntry(Control::startStopButton).widget.data())->click();
+  if (watch != nullptr) watch->start();
   while (openMessageBox() == nullptr)
     QApplication::processEvents(QEventLoop::WaitForMoreEvents);
   Timed timed;
