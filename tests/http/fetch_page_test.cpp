@@ -10,6 +10,7 @@
 #include "runtime/internet.h"
 #include "runtime/threads.h"
 #include "support/environment.h"
+#include "support/internet_fixture.h"
 #include "support/test_server.h"
 
 namespace {
@@ -30,23 +31,7 @@ Bytes fetch(const std::string& url, FetchPageOptions& options) {
   return fetchPage(Text(url), options);
 }
 
-// Every test starts from the program's limits and without a proxy from the
-// machine's environment, and restores both.
-class FetchPageTest : public ::testing::Test {
- protected:
-  void SetUp() override { saved_ = internetLimits(); }
-  void TearDown() override { setInternetLimits(saved_); }
-
-  static void setLimits(void (*change)(InternetLimits&)) {
-    InternetLimits limits = internetLimits();
-    change(limits);
-    setInternetLimits(limits);
-  }
-
- private:
-  NoProxyEnvironment noProxy_;
-  InternetLimits saved_;
-};
+using FetchPageTest = InternetFixture;
 
 TEST_F(FetchPageTest, AddressAloneSendsTheFourLineBlock) {
   TestServer server(answerWith(httpAnswer("HTTP/1.1 200 OK", "<html>page</html>")));

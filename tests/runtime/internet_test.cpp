@@ -10,6 +10,7 @@
 
 #include "runtime/threads.h"
 #include "support/environment.h"
+#include "support/internet_fixture.h"
 #include "support/test_server.h"
 
 namespace {
@@ -44,23 +45,7 @@ std::string percentDecoded(std::string_view target) {
   return out;
 }
 
-// Every test starts from the program's limits and without a proxy from the
-// machine's environment, and restores both.
-class Internet : public ::testing::Test {
- protected:
-  void SetUp() override { saved_ = internetLimits(); }
-  void TearDown() override { setInternetLimits(saved_); }
-
-  static void setLimits(void (*change)(InternetLimits&)) {
-    InternetLimits limits = internetLimits();
-    change(limits);
-    setInternetLimits(limits);
-  }
-
- private:
-  NoProxyEnvironment noProxy_;
-  InternetLimits saved_;
-};
+using Internet = InternetFixture;
 
 TEST_F(Internet, ImageRequestIsExactAndBodyComesBackWhole) {
   const std::string body = binaryBody(70'000);
