@@ -8,6 +8,7 @@
 #include <QApplication>
 #include <QTimer>
 #include <algorithm>
+#include <atomic>
 #include <filesystem>
 #include <functional>
 #include <map>
@@ -241,6 +242,42 @@ TEST_F(FaultMatrix, SavesEveryWholeImageAndNothingOfAFailedOne) {
     EXPECT_EQ(files.count(name) == 1, c.saved.has_value());
   }
   EXPECT_EQ(files, expected);  // nothing else: no partial or temporary file
+}
+
+// A stop ends the run at once while a download hangs; the hanging download
+// ends with the stall time-out and leaves nothing behind.
+TEST_F(FaultMatrix, StopsAtOnceWhileADownloadHangs) {
+  const std::string image = test_gallery::makeJpeg(64, 48, 12);
+  auto gaveUp = std::make_shared<std::atomic<bool>>(false);
+  RoutedServer server;
+  server.route("/whole.jpg", answerWith(httpAnswer("HTTP/1.1 200 OK", image)));
+  server.route("/hang.jpg", [gaveUp](ServerExchange& e) {
+    e.stall();
+    gaveUp->store(true);
+  });
+  server.route(
+      "/gallery.html",
+      answerWith(htmlPage(
+          test_gallery::titleLine("完整") + test_gallery::linkLine(server.url("/whole.jpg")) +
+          test_gallery::titleLine("挂起") + test_gallery::linkLine(server.url("/hang.jpg")))));
+  InternetLimits limits;
+  limits.stallTimeout = std::chrono::milliseconds(1500);
+  LimitsScope scope(limits);
+
+  ReadableFolder folder;
+  window_driver::setThreadCount(1);
+  startRun(server.url("/gallery.html"), folder.path());
+  ASSERT_TRUE(server.waitForTarget("/hang.jpg"));
+  window_driver::clickStartStop();
+  EXPECT_EQ(caption(), "开始下载");
+  EXPECT_TRUE(window_driver::settingsEnabled());
+  EXPECT_TRUE(window_driver::waitForRunThreads());
+  EXPECT_EQ(window_driver::openMessageBox(), nullptr);
+  EXPECT_TRUE(windowAnswers());
+  // The client gives up on its own; the server sees it go.
+  ASSERT_TRUE(waitFor([&] { return gaveUp->load(); }));
+  EXPECT_TRUE(windowAnswers());
+  EXPECT_EQ(filesIn(folder.path()), (std::map<std::string, std::string>{{"完整.jpg", image}}));
 }
 
 TEST_F(FaultMatrix, EndsTheRunWhenThePageCannotBeHad) {
