@@ -258,6 +258,15 @@ void TestServer::serve(int socket) {
     if (tls != nullptr) SSL_shutdown(tls);
   }
   SSL_free(tls);
+  if (exchange.reset_) {
+    // A zero linger turns the close into a reset.
+    const linger abort{1, 0};
+    setsockopt(socket, SOL_SOCKET, SO_LINGER, &abort, sizeof abort);
+    std::lock_guard guard(mutex_);
+    openSockets_.erase(socket);
+    close(socket);
+    return;
+  }
   // Closing with unread bytes would send a reset, and a client that already
   // sent its next request on this connection would see an error instead of an
   // end to retry on a new connection. So end the writing side and read until

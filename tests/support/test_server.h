@@ -55,6 +55,9 @@ class ServerExchange {
   void stall();
   // Waits for the duration; false when the server began to stop first.
   bool pause(std::chrono::milliseconds duration);
+  // Ends the connection with a reset instead of an orderly close once the
+  // handler returns. Plain HTTP only.
+  void reset() { reset_ = true; }
 
  private:
   friend class TestServer;
@@ -62,6 +65,7 @@ class ServerExchange {
   int socket_;
   void* tls_;  // the connection's SSL, or null for plain HTTP
   int wake_;   // readable once the server stops
+  bool reset_ = false;
   ReceivedRequest request_;
 };
 
