@@ -10,7 +10,7 @@ packages=(
   qt6-base-dev qt6-base-dev-tools libgl-dev
   libcurl4-openssl-dev libjpeg62-turbo-dev
   # tests and benchmarks
-  libgtest-dev libgmock-dev libbenchmark-dev libclang-rt-14-dev
+  libgtest-dev libgmock-dev libbenchmark-dev libclang-rt-14-dev libssl-dev
   nginx-light openssl curl ca-certificates
   xvfb xauth xdotool imagemagick
   # the window's font

@@ -59,5 +59,6 @@ void setProgressPosition(Control bar, std::int32_t position);
 [[nodiscard]] bool isWindowCreated(Control window);
 // A message box without an owner; the caller waits until it is dismissed (or
 // until the calling thread is stopped, which closes it). The main window stays
-// usable. Returns 0 for OK, 1 Cancel, 2 Abort, 3 Retry, 4 Ignore, 5 Yes, 6 No.
+// usable. Returns 0 for OK, 1 Cancel, 2 Abort, 3 Retry, 4 Ignore, 5 Yes, 6 No;
+// -1 when the box could not be shown or the caller was stopped.
 std::int32_t showMessageBox(const Text& text, std::int32_t flags, const Text& title);

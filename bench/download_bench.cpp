@@ -1,0 +1,105 @@
+// A 16 MiB body over loopback: httpReadFile against the curl command fetching
+// the same address beside it.
+//
+//   BM_HttpReadFile  the download through httpReadFile, wall time
+//   BM_CurlCommand   `curl -s -o /dev/null`, its own transfer time (time_total)
+//   BM_CurlProcess   the same command, wall time of the child, start-up included
+//   BM_SideBySide    both in turn in every iteration, so that load from other
+//                    processes hits both alike; counters give each one's
+//                    average and the ratio
+#include <benchmark/benchmark.h>
+
+#include <chrono>
+#include <cstdio>
+#include <string>
+
+#include "runtime/internet.h"
+#include "support/environment.h"
+#include "support/test_server.h"
+
+namespace {
+
+constexpr std::size_t kBodyBytes = std::size_t{16} << 20;
+
+TestServer& server() {
+  static TestServer instance(answerWith(
+      httpAnswer("HTTP/1.1 200 OK", std::string(kBodyBytes, 'w'), "Content-Type: image/jpeg\r\n")));
+  return instance;
+}
+
+std::string address() {
+  return server().url("/wallpaper.jpg");
+}
+
+// Runs the curl command; its time_total in seconds, or a negative value when it
+// did not fetch the whole body.
+double runCurl() {
+  const std::string command =
+      "curl -s -o /dev/null -w '%{time_total} %{size_download}' '" + address() + "'";
+  FILE* pipe = popen(command.c_str(), "r");
+  if (pipe == nullptr) return -1;
+  double seconds = -1;
+  double size = 0;
+  const int read = std::fscanf(pipe, "%lf %lf", &seconds, &size);
+  if (pclose(pipe) != 0 || read != 2 || size != static_cast<double>(kBodyBytes)) return -1;
+  return seconds;
+}
+
+// Seconds taken by one httpReadFile, or a negative value on a short download.
+double runHttpReadFile() {
+  const Text url(address());
+  const auto start = std::chrono::steady_clock::now();
+  const Bytes body = httpReadFile(url);
+  const std::chrono::duration<double> taken = std::chrono::steady_clock::now() - start;
+  return body.str().size() == kBodyBytes ? taken.count() : -1;
+}
+
+void BM_HttpReadFile(benchmark::State& state) {
+  const NoProxyEnvironment noProxy;
+  for (auto _ : state)
+    if (runHttpReadFile() < 0) state.SkipWithError("short download");
+  state.SetBytesProcessed(static_cast<std::int64_t>(state.iterations() * kBodyBytes));
+}
+
+void BM_CurlCommand(benchmark::State& state) {
+  const NoProxyEnvironment noProxy;
+  for (auto _ : state) {
+    const double seconds = runCurl();
+    if (seconds < 0) state.SkipWithError("curl failed");
+    state.SetIterationTime(seconds);
+  }
+  state.SetBytesProcessed(static_cast<std::int64_t>(state.iterations() * kBodyBytes));
+}
+
+void BM_CurlProcess(benchmark::State& state) {
+  const NoProxyEnvironment noProxy;
+  for (auto _ : state)
+    if (runCurl() < 0) state.SkipWithError("curl failed");
+  state.SetBytesProcessed(static_cast<std::int64_t>(state.iterations() * kBodyBytes));
+}
+
+void BM_SideBySide(benchmark::State& state) {
+  const NoProxyEnvironment noProxy;
+  double ours = 0;
+  double curl = 0;
+  for (auto _ : state) {
+    const double a = runHttpReadFile();
+    const double b = runCurl();
+    if (a < 0 || b < 0) state.SkipWithError("download failed");
+    ours += a;
+    curl += b;
+  }
+  const double n = static_cast<double>(state.iterations());
+  state.counters["httpReadFile_ms"] = 1000 * ours / n;
+  state.counters["curl_ms"] = 1000 * curl / n;
+  state.counters["ratio"] = curl > 0 ? ours / curl : 0;
+}
+
+BENCHMARK(BM_HttpReadFile)->Unit(benchmark::kMillisecond)->UseRealTime();
+BENCHMARK(BM_CurlCommand)->Unit(benchmark::kMillisecond)->UseManualTime();
+BENCHMARK(BM_CurlProcess)->Unit(benchmark::kMillisecond)->UseRealTime();
+BENCHMARK(BM_SideBySide)->Unit(benchmark::kMillisecond)->UseRealTime()->Iterations(40);
+
+}  // namespace
+
+BENCHMARK_MAIN();
