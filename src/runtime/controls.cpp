@@ -45,8 +45,8 @@ const Text& missingMessage(Access access, Missing missing) {
 // calling thread has not been stopped, at the moment it runs, and the main
 // window is not being torn down. A control of another kind than Widget is left
 // alone. A missing window or control is reported on the calling thread.
-template <typename Widget, typename Result, typename Op>
-Result onControl(Control control, Access access, Result empty, Op op) {
+template <typename Widget, Access access, typename Result, typename Op>
+Result onControl(Control control, Result empty, Op op) {
   const std::stop_token stop = currentStopToken();
   if (windowTornDown()) return empty;
   Result result = empty;
@@ -59,7 +59,9 @@ Result onControl(Control control, Access access, Result empty, Op op) {
     }
     ControlEntry& entry = controlEntry(control);
     if (entry.widget == nullptr) {
-      if (access == Access::enabling) {
+      // Only enabling goes on without the control's widget; the other
+      // operations are never even instantiated with a null widget.
+      if constexpr (access == Access::enabling) {
         result = op(entry, static_cast<Widget*>(nullptr));
       } else {
         missing = Missing::control;
@@ -75,74 +77,72 @@ Result onControl(Control control, Access access, Result empty, Op op) {
 }  // namespace
 
 Text getButtonCaption(Control button) {
-  return onControl<QAbstractButton>(
-      button, Access::property, Text(),
-      [](ControlEntry& entry, QAbstractButton*) { return entry.kept; });
+  return onControl<QAbstractButton, Access::property>(
+      button, Text(), [](ControlEntry& entry, QAbstractButton*) { return entry.kept; });
 }
 
 void setButtonCaption(Control button, const Text& caption) {
-  onControl<QAbstractButton>(button, Access::property, false,
-                             [&caption](ControlEntry& entry, QAbstractButton* widget) {
-                               entry.kept = caption;
-                               widget->setText(toQString(caption));
-                               return true;
-                             });
+  onControl<QAbstractButton, Access::property>(
+      button, false, [&caption](ControlEntry& entry, QAbstractButton* widget) {
+        entry.kept = caption;
+        widget->setText(toQString(caption));
+        return true;
+      });
 }
 
 void setLabelText(Control label, const Text& text) {
-  onControl<TextLabel>(label, Access::property, false,
-                       [&text](ControlEntry& entry, TextLabel* widget) {
-                         entry.kept = text;
-                         widget->setText(toQString(text));
-                         return true;
-                       });
+  onControl<TextLabel, Access::property>(label, false,
+                                         [&text](ControlEntry& entry, TextLabel* widget) {
+                                           entry.kept = text;
+                                           widget->setText(toQString(text));
+                                           return true;
+                                         });
 }
 
 Text getEditText(Control edit) {
-  return onControl<QLineEdit>(edit, Access::property, Text(),
-                              [](ControlEntry& entry, QLineEdit* widget) {
-                                entry.kept = fromQString(widget->text());
-                                return entry.kept;
-                              });
+  return onControl<QLineEdit, Access::property>(edit, Text(),
+                                                [](ControlEntry& entry, QLineEdit* widget) {
+                                                  entry.kept = fromQString(widget->text());
+                                                  return entry.kept;
+                                                });
 }
 
 void setControlEnabled(Control control, bool enabled) {
-  onControl<QWidget>(control, Access::enabling, false,
-                     [control, enabled](ControlEntry& entry, QWidget* widget) {
-                       entry.disabled = !enabled;
-                       if (widget != nullptr) widget->setEnabled(enabled);
-                       // The edit box's arrows go with it.
-                       if (control == Control::threadCountEdit) {
-                         ControlEntry& arrows = controlEntry(Control::threadCountSpin);
-                         arrows.disabled = !enabled;
-                         if (arrows.widget != nullptr) arrows.widget->setEnabled(enabled);
-                       }
-                       return true;
-                     });
+  onControl<QWidget, Access::enabling>(
+      control, false, [control, enabled](ControlEntry& entry, QWidget* widget) {
+        entry.disabled = !enabled;
+        if (widget != nullptr) widget->setEnabled(enabled);
+        // The edit box's arrows go with it.
+        if (control == Control::threadCountEdit) {
+          ControlEntry& arrows = controlEntry(Control::threadCountSpin);
+          arrows.disabled = !enabled;
+          if (arrows.widget != nullptr) arrows.widget->setEnabled(enabled);
+        }
+        return true;
+      });
 }
 
 bool isRadioChecked(Control radio) {
-  return onControl<QAbstractButton>(
-      radio, Access::property, false,
-      [](ControlEntry&, QAbstractButton* widget) { return widget->isChecked(); });
+  return onControl<QAbstractButton, Access::property>(
+      radio, false, [](ControlEntry&, QAbstractButton* widget) { return widget->isChecked(); });
 }
 
 std::int32_t getListSelection(Control list) {
-  return onControl<QListWidget>(list, Access::list, -1, [](ControlEntry&, QListWidget* widget) {
+  return onControl<QListWidget, Access::list>(list, -1, [](ControlEntry&, QListWidget* widget) {
     const QModelIndexList selected = widget->selectionModel()->selectedIndexes();
     return selected.isEmpty() ? -1 : static_cast<std::int32_t>(selected.front().row());
   });
 }
 
 std::int32_t listItemCount(Control list) {
-  return onControl<QListWidget>(list, Access::list, 0, [](ControlEntry&, QListWidget* widget) {
+  return onControl<QListWidget, Access::list>(list, 0, [](ControlEntry&, QListWidget* widget) {
     return static_cast<std::int32_t>(widget->count());
   });
 }
 
 std::int32_t listInsertItem(Control list, std::int32_t index, const Text& text) {
-  return onControl<QListWidget>(
-      list, Access::list, -1, [index, &text](ControlEntry&, QListWidget* widget) {
+  return onControl<QListWidget, Access::list>(
+      list, -1, [index, &text](ControlEntry&, QListWidget* widget) {
         if (index < 0 || index > widget->count()) return -1;
         auto* item = new QListWidgetItem(toQString(text));
         item->setData(kEntryBytesRole, QByteArray::fromStdString(text.str()));
@@ -153,32 +153,31 @@ std::int32_t listInsertItem(Control list, std::int32_t index, const Text& text) 
 }
 
 bool listSetItemText(Control list, std::int32_t index, const Text& text) {
-  return onControl<QListWidget>(list, Access::list, false,
-                                [index, &text](ControlEntry&, QListWidget* widget) {
-                                  if (index < 0 || index >= widget->count()) return false;
-                                  QListWidgetItem* item = widget->item(index);
-                                  const QByteArray bytes = QByteArray::fromStdString(text.str());
-                                  if (item->data(kEntryBytesRole).toByteArray() == bytes)
-                                    return true;
-                                  // Changing the item in place keeps the selection, the current
-                                  // entry and the scroll position without the list ever going
-                                  // through a state without the entry.
-                                  item->setData(kEntryBytesRole, bytes);
-                                  item->setText(toQString(text));
-                                  return true;
-                                });
+  return onControl<QListWidget, Access::list>(
+      list, false, [index, &text](ControlEntry&, QListWidget* widget) {
+        if (index < 0 || index >= widget->count()) return false;
+        QListWidgetItem* item = widget->item(index);
+        const QByteArray bytes = QByteArray::fromStdString(text.str());
+        if (item->data(kEntryBytesRole).toByteArray() == bytes) return true;
+        // Changing the item in place keeps the selection, the current
+        // entry and the scroll position without the list ever going
+        // through a state without the entry.
+        item->setData(kEntryBytesRole, bytes);
+        item->setText(toQString(text));
+        return true;
+      });
 }
 
 Text listItemText(Control list, std::int32_t index) {
-  return onControl<QListWidget>(
-      list, Access::list, Text(), [index](ControlEntry&, QListWidget* widget) {
+  return onControl<QListWidget, Access::list>(
+      list, Text(), [index](ControlEntry&, QListWidget* widget) {
         if (index < 0 || index >= widget->count()) return Text();
         return Text(widget->item(index)->data(kEntryBytesRole).toByteArray().toStdString());
       });
 }
 
 void listClear(Control list) {
-  onControl<QListWidget>(list, Access::list, false, [](ControlEntry&, QListWidget* widget) {
+  onControl<QListWidget, Access::list>(list, false, [](ControlEntry&, QListWidget* widget) {
     widget->clear();
     return true;
   });
@@ -187,24 +186,24 @@ void listClear(Control list) {
 void setPicture(Control pictureBox, const Bytes& data) {
   // Decoding is the slow part; do it on the calling thread, before the hand-over.
   QImage picture = decodePicture(data);
-  onControl<PictureBox>(pictureBox, Access::property, false,
-                        [&data, &picture](ControlEntry&, PictureBox* widget) {
-                          widget->setPicture(data, std::move(picture));
-                          return true;
-                        });
+  onControl<PictureBox, Access::property>(pictureBox, false,
+                                          [&data, &picture](ControlEntry&, PictureBox* widget) {
+                                            widget->setPicture(data, std::move(picture));
+                                            return true;
+                                          });
 }
 
 void setPictureDisplayMode(Control pictureBox, std::int32_t mode) {
-  onControl<PictureBox>(pictureBox, Access::property, false,
-                        [mode](ControlEntry&, PictureBox* widget) {
-                          widget->setDisplayMode(mode);
-                          return true;
-                        });
+  onControl<PictureBox, Access::property>(pictureBox, false,
+                                          [mode](ControlEntry&, PictureBox* widget) {
+                                            widget->setDisplayMode(mode);
+                                            return true;
+                                          });
 }
 
 void setProgressPosition(Control bar, std::int32_t position) {
-  onControl<QProgressBar>(
-      bar, Access::property, false, [position](ControlEntry&, QProgressBar* widget) {
+  onControl<QProgressBar, Access::property>(
+      bar, false, [position](ControlEntry&, QProgressBar* widget) {
         const std::int32_t clamped = std::clamp(position, 0, 32767);
         widget->setValue(std::clamp(clamped, widget->minimum(), widget->maximum()));
         return true;
