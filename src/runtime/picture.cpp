@@ -15,6 +15,10 @@ namespace {
 
 // Qt's readers refuse more than this by default; hold libjpeg to the same.
 constexpr std::uint64_t kMaxPictureBytes = 256ull * 1024 * 1024;
+// A progressive file is buffered whole as coefficients, two bytes per sample:
+// up to 1.5 times the picture for three components, and no more than this for
+// any file, whatever its header claims.
+constexpr long kMaxJpegBufferBytes = 2 * static_cast<long>(kMaxPictureBytes);
 
 std::uint8_t byteAt(const Bytes& data, std::size_t i) {
   return static_cast<std::uint8_t>(data.str()[i]);
@@ -49,7 +53,15 @@ bool decodeJpegInto(jpeg_decompress_struct* info, JpegErrorManager* errors,
   }
   jpeg_create_decompress(info);
   jpeg_mem_src(info, data, size);
+  // Beyond it libjpeg would need a backing store, which it lacks, and fails.
+  info->mem->max_memory_to_use = kMaxJpegBufferBytes;
   jpeg_read_header(info, TRUE);
+  // Refused before jpeg_start_decompress, which takes in every scan of a
+  // progressive file: a few kilobytes may claim 65500 x 65500.
+  if (std::uint64_t{info->image_width} * info->image_height * 4 > kMaxPictureBytes) {
+    jpeg_destroy_decompress(info);
+    return false;
+  }
   info->out_color_space = JCS_RGB;
   jpeg_start_decompress(info);
   const std::uint64_t pictureBytes = std::uint64_t{info->output_width} * info->output_height * 4;
