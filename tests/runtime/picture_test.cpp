@@ -70,6 +70,24 @@ Bytes progressiveRunsOfEmptyBlocks(int width, int height) {
   return Bytes(std::move(file));
 }
 
+// A run-length coded 8-bit bitmap of width x height with the two colours
+// #0A141E and #FFFFFF, whose data paints the first four pixels of the bottom
+// row in the second colour and then ends the bitmap.
+Bytes bitmapEndingEarly(int width, int height) {
+  const auto le = [](std::uint32_t v, int bytes) {
+    std::string out;
+    for (int i = 0; i < bytes; ++i)
+      out += static_cast<char>((v >> (8 * i)) & 0xFF);
+    return out;
+  };
+  const std::string palette("\x1E\x14\x0A\0\xFF\xFF\xFF\0", 8);
+  const std::string pixels("\x04\x01\0\x01", 4);
+  const std::uint32_t offset = 14 + 40 + 8;
+  return Bytes("BM" + le(offset + 4, 4) + le(0, 4) + le(offset, 4) + le(40, 4) + le(width, 4) +
+               le(height, 4) + le(1, 2) + le(8, 2) + le(1, 4) + le(4, 4) + le(0, 8) + le(2, 4) +
+               le(0, 4) + palette + pixels);
+}
+
 std::int64_t peakResidentKiB() {
   rusage usage{};
   getrusage(RUSAGE_SELF, &usage);
@@ -120,6 +138,8 @@ TEST(PictureDecoding, DecodesWhatItCanAndRefusesTheRest) {
       {"progressive jpeg", encodeJpeg(halves, JpegKind::progressive), QSize(40, 20)},
       {"grayscale jpeg", encodeJpeg(halves, JpegKind::grayscale), QSize(40, 20)},
       {"bitmap", bitmapFile(halves), QSize(40, 20)},
+      {"bitmap cut off", bytesLeft(bitmapFile(halves), bytesLength(bitmapFile(halves)) - 100),
+       QSize(0, 0)},
       {"html", Bytes(std::string_view("<!DOCTYPE html><html><body>Not found</body></html>")),
        QSize(0, 0)},
       {"empty", Bytes(), QSize(0, 0)},
@@ -145,6 +165,24 @@ TEST(PictureDecoding, RefusesAnOversizedProgressiveJpegBeforeBufferingIt) {
   const std::int64_t before = peakResidentKiB();
   EXPECT_TRUE(decodePicture(data).isNull());
   EXPECT_LT(peakResidentKiB() - before, 128 * 1024);
+}
+
+TEST(PictureDecoding, PixelsABitmapLeavesOutAreTheFirstColour) {
+  ensureApplication();
+  // Memory that the picture may be given holds something else than zeros.
+  for (int i = 0; i < 16; ++i) {
+    std::vector<char> dirty(64 * 16 + 64 * i, '\x5A');
+    static_cast<void>(dirty);
+  }
+  const QImage picture = decodePicture(bitmapEndingEarly(64, 16));
+  ASSERT_EQ(picture.size(), QSize(64, 16));
+  for (int y = 0; y < 16; ++y) {
+    for (int x = 0; x < 64; ++x) {
+      SCOPED_TRACE(testing::Message() << "pixel " << x << ", " << y);
+      const bool painted = y == 15 && x < 4;
+      ASSERT_EQ(picture.pixel(x, y), painted ? qRgb(0xFF, 0xFF, 0xFF) : qRgb(0x0A, 0x14, 0x1E));
+    }
+  }
 }
 
 TEST(PictureDecoding, JpegColoursSurvive) {
