@@ -39,7 +39,10 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
   FUZZ_CHECK(picture.width() > 0 && picture.height() > 0);
   FUZZ_CHECK(std::int64_t{picture.width()} * picture.height() * 4 <= kMaxPictureBytes);
   // The same bytes decode to the same picture: nothing depends on memory
-  // that the decoder left unwritten.
-  FUZZ_CHECK(decodePicture(bytes) == picture);
+  // that the decoder left unwritten. Compared as painted: QImage's own
+  // comparison of indexed pictures reads past the colour table for an index
+  // beyond it, which a bitmap may hold.
+  const auto painted = [](const QImage& p) { return p.convertToFormat(QImage::Format_ARGB32); };
+  FUZZ_CHECK(painted(decodePicture(bytes)) == painted(picture));
   return 0;
 }
