@@ -74,7 +74,7 @@ Bytes progressiveRunsOfEmptyBlocks(int width, int height) {
 // #0A141E and #FFFFFF, whose data paints the first four pixels of the bottom
 // row in the second colour and then ends the bitmap.
 Bytes bitmapEndingEarly(int width, int height) {
-  const auto le = [](std::uint32_t v, int bytes) {
+  const auto le = [](std::uint64_t v, int bytes) {
     std::string out;
     for (int i = 0; i < bytes; ++i)
       out += static_cast<char>((v >> (8 * i)) & 0xFF);
