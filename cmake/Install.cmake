@@ -10,7 +10,7 @@ install(FILES ${PROJECT_SOURCE_DIR}/resources/icon/brelvik-48.png
         RENAME brelvik.png)
 # fontconfig reads only /etc/fonts/conf.d, whatever the prefix.
 install(FILES ${PROJECT_SOURCE_DIR}/resources/fonts/65-brelvik-microsoft-yahei.conf
-        DESTINATION ${CMAKE_INSTALL_FULL_SYSCONFDIR}/fonts/conf.d)
+        DESTINATION /etc/fonts/conf.d)
 
 set(CPACK_GENERATOR DEB)
 set(CPACK_PACKAGE_NAME brelvik)

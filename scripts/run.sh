@@ -6,7 +6,7 @@ root=$(cd "$(dirname "${BASH_SOURCE[0]}")/.." && pwd)
 "$root/scripts/build.sh" release RelWithDebInfo ""
 program="$root/build/release/src/ui/brelvik"
 if [ ! -x "$program" ]; then
-  echo "run: the program is not built yet (the window is still to come)." >&2
+  echo "run: the build did not produce $program." >&2
   exit 1
 fi
 if [ -z "${DISPLAY:-}" ] && [ -z "${WAYLAND_DISPLAY:-}" ] && [ -z "${QT_QPA_PLATFORM:-}" ]; then

@@ -1,0 +1,5 @@
+#include "ui/handlers.h"
+
+int main(int argc, char** argv) {
+  programMain(argc, argv);
+}
