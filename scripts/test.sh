@@ -1,7 +1,8 @@
 #!/usr/bin/env bash
 # Sets up, builds and runs the whole suite: a plain build, a debug build with
-# AddressSanitizer and UndefinedBehaviorSanitizer, and the threaded tests under
-# ThreadSanitizer. Exits non-zero when any test fails.
+# AddressSanitizer and UndefinedBehaviorSanitizer, the threaded tests under
+# ThreadSanitizer, and a short run of each fuzz target. Exits non-zero when any
+# test fails.
 set -euo pipefail
 root=$(cd "$(dirname "${BASH_SOURCE[0]}")/.." && pwd)
 "$root/scripts/setup.sh"
@@ -29,3 +30,5 @@ echo "== package"
 "$root/tests/package/package_test.sh" "$("$root/scripts/package.sh")"
 run_suite asan asan Debug "address,undefined"
 CTEST_LABELS=threads run_suite tsan tsan Debug thread
+echo "== fuzz targets, a short run each"
+"$root/scripts/fuzz.sh" 20

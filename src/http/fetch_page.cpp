@@ -96,12 +96,7 @@ Bytes fetchPageAt(const Text& url, FetchPageOptions& options, std::int32_t repea
   options.rawHeaders = response.rawHeaders.empty() ? blankText(kNoAnswerHeaderBytes)
                                                    : Text(std::move(response.rawHeaders));
 
-  scanHeaders(options);
-  if (options.cookieText) mergeCookies(*options.cookieText, options.responseCookies);
-  if (options.redirectAddress.empty()) options.redirectAddress = options.rawHeaders;
-
-  if (compareText(textBetween(options.rawHeaders, Text("HTTP/1.1 "), Text(" Moved")),
-                  Text("301")) == 0) {
+  if (takeResponseHeaders(options)) {
     // A server that answers every repeat so would otherwise nest requests
     // without end.
     if (repeats >= kMaxMovedRepeats) return Bytes();
@@ -113,6 +108,14 @@ Bytes fetchPageAt(const Text& url, FetchPageOptions& options, std::int32_t repea
 }
 
 }  // namespace
+
+bool takeResponseHeaders(FetchPageOptions& options) {
+  scanHeaders(options);
+  if (options.cookieText) mergeCookies(*options.cookieText, options.responseCookies);
+  if (options.redirectAddress.empty()) options.redirectAddress = options.rawHeaders;
+  return compareText(textBetween(options.rawHeaders, Text("HTTP/1.1 "), Text(" Moved")),
+                     Text("301")) == 0;
+}
 
 Text pageAgent(const Text& extraHeaders) {
   if (findText(extraHeaders, Text("User-Agent:"), 0, 1) == -1) return defaultUserAgent();

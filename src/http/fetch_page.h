@@ -61,6 +61,13 @@ inline constexpr std::int32_t kMaxMovedRepeats = 10;
 // The same with every option omitted.
 [[nodiscard]] Bytes fetchPage(const Text& url);
 
+// What a request takes from its answer's header text, options.rawHeaders: the
+// last "Location:" value into redirectAddress, the Set-Cookie values into
+// responseCookies, those merged into cookieText when it is given, and the whole
+// header text into redirectAddress when that is still empty. Returns whether
+// the answer is a "301 ... Moved" that the request repeats. Any thread.
+bool takeResponseHeaders(FetchPageOptions& options);
+
 // The agent string that a request with these header lines names: the value of
 // their "User-Agent:" (any case) up to the next "\r\n"; failing that,
 // everything after the first ":" of the whole text; without such a line the

@@ -6,7 +6,11 @@
 #include <QPainter>
 #include <algorithm>
 #include <csetjmp>
+#include <cstdint>
 #include <cstdio>  // jpeglib.h needs FILE and size_t declared first
+#include <cstdlib>
+#include <cstring>
+#include <string>
 
 #include <jerror.h>
 #include <jpeglib.h>
@@ -15,6 +19,10 @@ namespace {
 
 // Qt's readers refuse more than this by default; hold libjpeg to the same.
 constexpr std::uint64_t kMaxPictureBytes = 256ull * 1024 * 1024;
+// A progressive file is buffered whole as coefficients, two bytes per sample:
+// up to 1.5 times the picture for three components, and no more than this for
+// any file, whatever its header claims.
+constexpr long kMaxJpegBufferBytes = 2 * static_cast<long>(kMaxPictureBytes);
 
 std::uint8_t byteAt(const Bytes& data, std::size_t i) {
   return static_cast<std::uint8_t>(data.str()[i]);
@@ -49,7 +57,15 @@ bool decodeJpegInto(jpeg_decompress_struct* info, JpegErrorManager* errors,
   }
   jpeg_create_decompress(info);
   jpeg_mem_src(info, data, size);
+  // Beyond it libjpeg would need a backing store, which it lacks, and fails.
+  info->mem->max_memory_to_use = kMaxJpegBufferBytes;
   jpeg_read_header(info, TRUE);
+  // Refused before jpeg_start_decompress, which takes in every scan of a
+  // progressive file: a few kilobytes may claim 65500 x 65500.
+  if (std::uint64_t{info->image_width} * info->image_height * 4 > kMaxPictureBytes) {
+    jpeg_destroy_decompress(info);
+    return false;
+  }
   info->out_color_space = JCS_RGB;
   jpeg_start_decompress(info);
   const std::uint64_t pictureBytes = std::uint64_t{info->output_width} * info->output_height * 4;
@@ -86,6 +102,43 @@ QImage decodeJpeg(const Bytes& data) {
   return image.convertToFormat(QImage::Format_RGB32);
 }
 
+// Whether an uncompressed bitmap holds every pixel row that its header
+// declares, from its pixel data offset on. Qt's reader takes a cut-off one
+// and leaves the missing rows as they are.
+bool bitmapRowsPresent(const Bytes& data) {
+  const std::string& s = data.str();
+  const auto le = [&s](std::size_t at, int bytes) {
+    std::uint64_t v = 0;
+    for (int i = bytes - 1; i >= 0; --i)
+      v = v << 8 | static_cast<std::uint8_t>(s[at + static_cast<std::size_t>(i)]);
+    return v;
+  };
+  constexpr std::uint64_t kCoreHeader = 12;
+  constexpr std::uint64_t kUncompressed = 0;
+  constexpr std::uint64_t kBitFields = 3;
+  if (s.size() < 26) return false;
+  const std::uint64_t offset = le(10, 4);
+  std::uint64_t width = le(18, 2);
+  std::uint64_t height = le(20, 2);
+  std::uint64_t bits = le(24, 2);
+  if (le(14, 4) != kCoreHeader) {
+    if (s.size() < 34) return false;
+    const auto magnitude = [](std::uint64_t v) {
+      const auto signedValue = static_cast<std::int32_t>(static_cast<std::uint32_t>(v));
+      return static_cast<std::uint64_t>(std::abs(std::int64_t{signedValue}));
+    };
+    width = magnitude(le(18, 4));
+    height = magnitude(le(22, 4));
+    bits = le(28, 2);
+    const std::uint64_t compression = le(30, 4);
+    // A run-length coded bitmap says in its data where it ends.
+    if (compression != kUncompressed && compression != kBitFields) return true;
+  }
+  const std::uint64_t rowBytes = (width * bits + 31) / 32 * 4;
+  const std::uint64_t available = s.size() > offset ? s.size() - offset : 0;
+  return rowBytes == 0 || height <= available / rowBytes;
+}
+
 QImage decodeWithQt(const Bytes& data, const char* format) {
   QByteArray bytes =
       QByteArray::fromRawData(data.data(), static_cast<qsizetype>(data.str().size()));
@@ -93,7 +146,23 @@ QImage decodeWithQt(const Bytes& data, const char* format) {
   buffer.open(QIODevice::ReadOnly);
   QImageReader reader(&buffer, format);
   reader.setDecideFormatFromContent(false);
-  return reader.read();
+  QImage picture;
+  if (std::strcmp(format, "bmp") == 0) {
+    if (!bitmapRowsPresent(data)) return QImage();
+    // Qt's bitmap reader draws into a picture of the right size and format
+    // when it is given one, and leaves the pixels that a run-length coded
+    // bitmap skips or ends before as they are: clear them first, as the first
+    // colour, instead of showing whatever memory the picture got.
+    const QSize size = reader.size();
+    if (size.isEmpty() ||
+        std::uint64_t(size.width()) * std::uint64_t(size.height()) * 4 > kMaxPictureBytes)
+      return QImage();
+    picture = QImage(size, reader.imageFormat());
+    if (picture.isNull()) return QImage();
+    picture.fill(0);
+  }
+  if (!reader.read(&picture)) return QImage();
+  return picture;
 }
 
 }  // namespace

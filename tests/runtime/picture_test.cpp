@@ -1,8 +1,10 @@
 #include "runtime/picture.h"
 
 #include <gtest/gtest.h>
+#include <sys/resource.h>
 #include <QBuffer>
 #include <QImage>
+#include <cstdint>
 #include <string>
 #include <vector>
 
@@ -33,6 +35,63 @@ Bytes withClaimedSize(Bytes jpeg, int width, int height) {
   data[frame + 7] = static_cast<char>(width >> 8);
   data[frame + 8] = static_cast<char>(width & 0xFF);
   return jpeg;
+}
+
+// A progressive grey JPEG of width x height whose one scan ends the bands of
+// every block with runs of 32767 empty blocks: a few kilobytes that a decoder
+// buffering the whole picture's coefficients walks across all of them.
+Bytes progressiveRunsOfEmptyBlocks(int width, int height) {
+  const auto segment = [](unsigned char marker, const std::string& payload) {
+    const std::size_t length = payload.size() + 2;
+    return std::string{'\xFF', static_cast<char>(marker), static_cast<char>(length >> 8),
+                       static_cast<char>(length & 0xFF)} +
+           payload;
+  };
+  const auto be16 = [](int v) {
+    return std::string{static_cast<char>(v >> 8), static_cast<char>(v & 0xFF)};
+  };
+  std::string file("\xFF\xD8", 2);
+  file += segment(0xDB, std::string(1, '\0') + std::string(64, '\x01'));
+  file += segment(0xC2, "\x08" + be16(height) + be16(width) + std::string("\x01\x01\x11\0", 4));
+  // One Huffman code, "0", for a run of empty blocks with 14 more bits.
+  file += segment(0xC4, std::string("\x10\x01", 2) + std::string(15, '\0') + "\xE0");
+  file += segment(0xDA, std::string("\x01\x01\0\x01\x3F\0", 6));
+  const std::int64_t blocks = std::int64_t{(width + 7) / 8} * ((height + 7) / 8);
+  std::string bits;
+  for (std::int64_t covered = 0; covered < blocks; covered += 32767)
+    bits += "011111111111111";
+  bits.append((8 - bits.size() % 8) % 8, '1');
+  for (std::size_t i = 0; i < bits.size(); i += 8) {
+    const auto byte = static_cast<char>(std::stoi(bits.substr(i, 8), nullptr, 2));
+    file += byte;
+    if (byte == '\xFF') file += '\0';  // byte stuffing
+  }
+  file += "\xFF\xD9";
+  return Bytes(std::move(file));
+}
+
+// A run-length coded 8-bit bitmap of width x height with the two colours
+// #0A141E and #FFFFFF, whose data paints the first four pixels of the bottom
+// row in the second colour and then ends the bitmap.
+Bytes bitmapEndingEarly(int width, int height) {
+  const auto le = [](std::uint64_t v, int bytes) {
+    std::string out;
+    for (int i = 0; i < bytes; ++i)
+      out += static_cast<char>((v >> (8 * i)) & 0xFF);
+    return out;
+  };
+  const std::string palette("\x1E\x14\x0A\0\xFF\xFF\xFF\0", 8);
+  const std::string pixels("\x04\x01\0\x01", 4);
+  const std::uint32_t offset = 14 + 40 + 8;
+  return Bytes("BM" + le(offset + 4, 4) + le(0, 4) + le(offset, 4) + le(40, 4) + le(width, 4) +
+               le(height, 4) + le(1, 2) + le(8, 2) + le(1, 4) + le(4, 4) + le(0, 8) + le(2, 4) +
+               le(0, 4) + palette + pixels);
+}
+
+std::int64_t peakResidentKiB() {
+  rusage usage{};
+  getrusage(RUSAGE_SELF, &usage);
+  return usage.ru_maxrss;
 }
 
 TEST(PictureFormats, AreRecognisedByTheirFirstBytes) {
@@ -79,6 +138,8 @@ TEST(PictureDecoding, DecodesWhatItCanAndRefusesTheRest) {
       {"progressive jpeg", encodeJpeg(halves, JpegKind::progressive), QSize(40, 20)},
       {"grayscale jpeg", encodeJpeg(halves, JpegKind::grayscale), QSize(40, 20)},
       {"bitmap", bitmapFile(halves), QSize(40, 20)},
+      {"bitmap cut off", bytesLeft(bitmapFile(halves), bytesLength(bitmapFile(halves)) - 100),
+       QSize(0, 0)},
       {"html", Bytes(std::string_view("<!DOCTYPE html><html><body>Not found</body></html>")),
        QSize(0, 0)},
       {"empty", Bytes(), QSize(0, 0)},
@@ -93,6 +154,34 @@ TEST(PictureDecoding, DecodesWhatItCanAndRefusesTheRest) {
     SCOPED_TRACE(c.name);
     const QImage picture = decodePicture(c.data);
     EXPECT_EQ(picture.size(), c.size);
+  }
+}
+
+TEST(PictureDecoding, RefusesAnOversizedProgressiveJpegBeforeBufferingIt) {
+  // 16400 x 16400 is past the largest picture; buffered, its coefficients would
+  // take about 540 MB.
+  const Bytes data = progressiveRunsOfEmptyBlocks(16400, 16400);
+  ASSERT_LT(bytesLength(data), 4096);
+  const std::int64_t before = peakResidentKiB();
+  EXPECT_TRUE(decodePicture(data).isNull());
+  EXPECT_LT(peakResidentKiB() - before, 128 * 1024);
+}
+
+TEST(PictureDecoding, PixelsABitmapLeavesOutAreTheFirstColour) {
+  ensureApplication();
+  // Memory that the picture may be given holds something else than zeros.
+  for (int i = 0; i < 16; ++i) {
+    std::vector<char> dirty(64 * 16 + 64 * i, '\x5A');
+    static_cast<void>(dirty);
+  }
+  const QImage picture = decodePicture(bitmapEndingEarly(64, 16));
+  ASSERT_EQ(picture.size(), QSize(64, 16));
+  for (int y = 0; y < 16; ++y) {
+    for (int x = 0; x < 64; ++x) {
+      SCOPED_TRACE(testing::Message() << "pixel " << x << ", " << y);
+      const bool painted = y == 15 && x < 4;
+      ASSERT_EQ(picture.pixel(x, y), painted ? qRgb(0xFF, 0xFF, 0xFF) : qRgb(0x0A, 0x14, 0x1E));
+    }
   }
 }
 
