@@ -29,6 +29,7 @@ run_suite release release RelWithDebInfo ""
 echo "== package"
 "$root/tests/package/package_test.sh" "$("$root/scripts/package.sh")"
 run_suite asan asan Debug "address,undefined"
-CTEST_LABELS=threads run_suite tsan tsan Debug thread
 echo "== fuzz targets, a short run each"
 "$root/scripts/fuzz.sh" 20
+# Last, so that CTest's summary closes the output.
+CTEST_LABELS=threads run_suite tsan tsan Debug thread
