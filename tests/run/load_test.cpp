@@ -82,14 +82,19 @@ class LoadRun : public window_driver::WindowTest {
     for (int i = 1; i <= kImageCount; ++i) {
       const std::string n = std::to_string(1000 + i).substr(1);
       const std::string title = "壁纸 " + n + " 号";
-      // Small images keep the run short even under the thread checker; the
-      // seed makes each one different.
-      const std::string image = test_gallery::makeJpeg(24 + i % 7, 16, static_cast<unsigned>(i));
-      writeFile(www_.path() / "img" / (n + ".jpg"), image);
+      // Small images keep the run short even under the thread checker; one
+      // larger image of the first batch comes slowly, so that tasks of a stopped run
+      // are still running when the next run begins. The seed makes each
+      // image different.
+      const bool slow = i == 7;
+      const std::string image =
+          slow ? test_gallery::makeJpeg(96, 72, static_cast<unsigned>(i))
+               : test_gallery::makeJpeg(24 + i % 7, 16, static_cast<unsigned>(i));
+      const std::string target = (slow ? "/slow/" : "/img/") + n + ".jpg";
+      writeFile(www_.path() / target.substr(1), image);
       images_[title + ".jpg"] = image;
       titles_.push_back(title);
-      body +=
-          test_gallery::titleLine(title) + test_gallery::linkLine(nginx_.url("/img/" + n + ".jpg"));
+      body += test_gallery::titleLine(title) + test_gallery::linkLine(nginx_.url(target));
     }
     writeFile(www_.path() / "gallery.html", test_gallery::galleryPage(body));
     window_driver::setThreadCount(20);
@@ -119,7 +124,7 @@ class LoadRun : public window_driver::WindowTest {
   }
 
   ReadableFolder www_;
-  NginxServer nginx_{www_.path()};
+  NginxServer nginx_{www_.path(), "    location /slow/ { limit_rate 1k; }\n"};
   ReadableFolder folder_;
   std::vector<std::string> titles_;
   std::map<std::string, std::string> images_;  // by file name
@@ -155,7 +160,9 @@ TEST_F(LoadRun, SurvivesRepeatedStopsAndCompletesTheLastRun) {
       for (unsigned i = 0; i < turns; ++i)
         QCoreApplication::processEvents();
     } else {
-      const int ended = static_cast<int>(random() % (kImageCount + 1));
+      // Mostly within the first batches, where the slow task runs; now and
+      // then with the completion message open.
+      const int ended = cycle % 10 == 9 ? kImageCount : static_cast<int>(random() % 41);
       ASSERT_TRUE(
           waitOnEvents([&] { return endedEntries() >= ended || openMessageBox() != nullptr; }));
     }
@@ -163,6 +170,12 @@ TEST_F(LoadRun, SurvivesRepeatedStopsAndCompletesTheLastRun) {
     ASSERT_EQ(caption(), "开始下载");
     ASSERT_TRUE(waitFor([] { return openMessageBox() == nullptr; })) << "message outlived the stop";
     ASSERT_TRUE(window_driver::waitForRunThreads()) << "worker or reporter hangs after the stop";
+    // Only this run's tasks write to the list: each title at most once.
+    std::set<std::string> seen;
+    for (const std::string& entry : listEntries()) {
+      const std::string title = entry.substr(entry.find("：") + std::string("：").size());
+      EXPECT_TRUE(seen.insert(title).second) << "entry twice: " << entry;
+    }
     for (const std::string& name : expectedNames()) {
       std::error_code ignored;
       if (random() % 4 == 0) fs::remove(folder_.path() / name, ignored);
