@@ -82,10 +82,10 @@ class LoadRun : public window_driver::WindowTest {
     for (int i = 1; i <= kImageCount; ++i) {
       const std::string n = std::to_string(1000 + i).substr(1);
       const std::string title = "壁纸 " + n + " 号";
-      // Small images keep the run short even under the thread checker; one
-      // larger image of the first batch comes slowly, so that tasks of a stopped run
-      // are still running when the next run begins. The seed makes each
-      // image different.
+      // Small images keep the run short even under the thread checker. One
+      // larger image of the first batch comes slowly, so that a task of a
+      // stopped run is still running when the next run begins. The seed makes
+      // each image different.
       const bool slow = i == 7;
       const std::string image =
           slow ? test_gallery::makeJpeg(96, 72, static_cast<unsigned>(i))
@@ -110,12 +110,16 @@ class LoadRun : public window_driver::WindowTest {
     return names;
   }
 
-  // Every file in the folder is a whole image under its own name; tasks of
-  // stopped runs may still be writing, so this waits until no temporary file
-  // is left and every name is there.
-  void expectEveryFileWhole(const std::vector<std::string>& names) {
-    EXPECT_TRUE(waitFor([&] { return filesIn(folder_.path()) == names; }))
+  // Every image is in the folder, whole, and nothing else; tasks of stopped
+  // runs may still be writing, so this waits until no temporary file is left.
+  void expectEveryFileWhole() {
+    EXPECT_TRUE(waitFor([&] { return filesIn(folder_.path()) == expectedNames(); }))
         << "files left in the folder differ from the expected ones";
+    expectFilesWhole();
+  }
+
+  // Every file in the folder is a whole image under its own name.
+  void expectFilesWhole() {
     for (const std::string& name : filesIn(folder_.path())) {
       const auto image = images_.find(name);
       ASSERT_NE(image, images_.end()) << name;
@@ -143,7 +147,7 @@ TEST_F(LoadRun, DownloadsEveryImageWithTwentyThreads) {
   EXPECT_EQ(statusText(), "下载图片...\r\n200 / 200");
   EXPECT_EQ(barPosition(), 1000);
   finishRun();
-  expectEveryFileWhole(expectedNames());
+  expectEveryFileWhole();
 }
 
 // Stops at random moments (during the parse, among the downloads, with the
@@ -198,7 +202,7 @@ TEST_F(LoadRun, SurvivesRepeatedStopsAndCompletesTheLastRun) {
   EXPECT_EQ(statusText(), "下载图片...\r\n200 / 200");
   EXPECT_EQ(barPosition(), 1000);
   finishRun();
-  expectEveryFileWhole(expectedNames());
+  expectEveryFileWhole();
 }
 
 // Closing the window among many running downloads ends the run's threads
@@ -217,9 +221,8 @@ TEST_F(LoadRun, ClosingTheWindowAmongManyDownloadsLeavesOnlyWholeFiles) {
     }
     return true;
   })) << "a temporary file stays after the close";
-  const std::vector<std::string> names = filesIn(folder_.path());
-  EXPECT_GE(names.size(), 40u);
-  expectEveryFileWhole(names);
+  EXPECT_GE(filesIn(folder_.path()).size(), 40u);
+  expectFilesWhole();
 }
 
 }  // namespace
