@@ -107,9 +107,11 @@ inline bool acceptsConnections(int port) {
 // temporary folders; stopped on destruction.
 class NginxServer {
  public:
-  explicit NginxServer(const std::filesystem::path& root) {
+  // serverConfig: further directives of the server block, such as a location
+  // served slowly.
+  explicit NginxServer(const std::filesystem::path& root, const std::string& serverConfig = "") {
     for (int attempt = 0; attempt < 5 && pid_ == 0; ++attempt)
-      tryStart(root);
+      tryStart(root, serverConfig);
     if (pid_ == 0)
       throw std::runtime_error("nginx did not start: " + readFile(dir_.path() / "error.log"));
   }
@@ -128,7 +130,7 @@ class NginxServer {
   }
 
  private:
-  void tryStart(const std::filesystem::path& root) {
+  void tryStart(const std::filesystem::path& root, const std::string& serverConfig) {
     port_ = freeLoopbackPort();
     const std::string dir = dir_.path().string();
     writeFile(dir_.path() / "nginx.conf",
@@ -168,8 +170,7 @@ class NginxServer {
                   std::to_string(port_) +
                   ";\n"
                   "    root " +
-                  root.string() +
-                  ";\n"
+                  root.string() + ";\n" + serverConfig +
                   "  }\n"
                   "}\n");
     const std::string conf = dir + "/nginx.conf";
