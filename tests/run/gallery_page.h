@@ -2,49 +2,22 @@
 // tests of the user interface share it.
 #pragma once
 
-#include <cstdio>
-// jpeglib.h needs <cstdio> first.
-#include <jpeglib.h>
-
-#include <cstdlib>
-#include <stdexcept>
+#include <QImage>
 #include <string>
-#include <vector>
+
+#include "support/jpeg_samples.h"
 
 namespace test_gallery {
 
 // A real baseline JPEG of the given size whose pixels depend on seed, so that
 // every image of a test is different.
 inline std::string makeJpeg(int width, int height, unsigned seed) {
-  jpeg_compress_struct info{};
-  jpeg_error_mgr errors{};
-  info.err = jpeg_std_error(&errors);
-  jpeg_create_compress(&info);
-  unsigned char* buffer = nullptr;
-  unsigned long size = 0;
-  jpeg_mem_dest(&info, &buffer, &size);
-  info.image_width = static_cast<JDIMENSION>(width);
-  info.image_height = static_cast<JDIMENSION>(height);
-  info.input_components = 3;
-  info.in_color_space = JCS_RGB;
-  jpeg_set_defaults(&info);
-  jpeg_set_quality(&info, 90, TRUE);
-  jpeg_start_compress(&info, TRUE);
-  std::vector<unsigned char> row(static_cast<std::size_t>(width) * 3);
+  QImage picture(width, height, QImage::Format_RGB888);
   for (int y = 0; y < height; ++y) {
-    for (int x = 0; x < width; ++x) {
-      row[static_cast<std::size_t>(x) * 3] = static_cast<unsigned char>(x * 255 / width);
-      row[static_cast<std::size_t>(x) * 3 + 1] = static_cast<unsigned char>(y * 255 / height);
-      row[static_cast<std::size_t>(x) * 3 + 2] = static_cast<unsigned char>(seed * 37);
-    }
-    JSAMPROW rows[] = {row.data()};
-    jpeg_write_scanlines(&info, rows, 1);
+    for (int x = 0; x < width; ++x)
+      picture.setPixel(x, y, qRgb(x * 255 / width, y * 255 / height, (seed * 37) & 0xFF));
   }
-  jpeg_finish_compress(&info);
-  jpeg_destroy_compress(&info);
-  std::string jpeg(reinterpret_cast<const char*>(buffer), size);
-  std::free(buffer);
-  return jpeg;
+  return encodeJpeg(picture, JpegKind::baseline, 90).str();
 }
 
 // The markup the parser reads: a heading that carries a title and the link to

@@ -9,7 +9,7 @@
 #include <vector>
 
 #include "runtime/controls.h"
-#include "runtime/jpeg_samples.h"
+#include "support/jpeg_samples.h"
 #include "runtime/test_window.h"
 
 namespace {

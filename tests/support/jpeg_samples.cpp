@@ -1,4 +1,4 @@
-#include "runtime/jpeg_samples.h"
+#include "support/jpeg_samples.h"
 
 #include <cstdio>  // before jpeglib.h
 #include <cstdlib>
@@ -6,7 +6,7 @@
 
 #include <jpeglib.h>
 
-Bytes encodeJpeg(const QImage& picture, JpegKind kind) {
+Bytes encodeJpeg(const QImage& picture, JpegKind kind, int quality) {
   const QImage rgb = picture.convertToFormat(QImage::Format_RGB888);
   jpeg_compress_struct info{};
   jpeg_error_mgr errors{};
@@ -21,7 +21,7 @@ Bytes encodeJpeg(const QImage& picture, JpegKind kind) {
   info.input_components = gray ? 1 : 3;
   info.in_color_space = gray ? JCS_GRAYSCALE : JCS_RGB;
   jpeg_set_defaults(&info);
-  jpeg_set_quality(&info, 95, TRUE);
+  jpeg_set_quality(&info, quality, TRUE);
   if (kind == JpegKind::progressive) jpeg_simple_progression(&info);
   jpeg_start_compress(&info, TRUE);
   std::vector<unsigned char> grayRow(static_cast<std::size_t>(rgb.width()));
