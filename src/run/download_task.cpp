@@ -1,6 +1,7 @@
 #include "run/download_task.h"
 
 #include "run/progress.h"
+#include "run/wallpaper_file.h"
 #include "runtime/controls.h"
 #include "runtime/files.h"
 #include "runtime/internet.h"
@@ -28,7 +29,7 @@ void runDownloadTask(const std::shared_ptr<Run>& run, const Text& taskText) {
     return;
   }
 
-  const Text path = concatText(run->saveFolder, title, ".jpg"_t);
+  const Text path = wallpaperFilePath(run->saveFolder, title);
   const bool existed = fileExists(path);
 
   // The window's changes are queued to the user interface thread in order

@@ -1,6 +1,7 @@
 #include "ui/handlers.h"
 
 #include "run/run.h"
+#include "run/wallpaper_file.h"
 #include "runtime/controls.h"
 #include "runtime/files.h"
 #include "runtime/threads.h"
@@ -80,7 +81,7 @@ void onWallpaperListDoubleClicked() {
   const Text title = textRight(entry, textLength(entry) - colon - textLength("："_t) + 1);
   const Text folder = shownRunFolder();
   if (title.empty() || folder.empty()) return;
-  const Text path = concatText(folder, title, ".jpg"_t);
+  const Text path = wallpaperFilePath(folder, title);
   if (!fileExists(path)) return;
   setPicture(Control::previewBox, readFileBytes(path));
   setPictureDisplayMode(Control::previewBox, 1);

@@ -432,10 +432,13 @@ TEST_F(FaultMatrix, KeepsOnlyWholeFilesWhenTheDiskFills) {
 // A name over the file system's limit cannot be written. The entry still
 // reads done, nothing is left behind, and the next run, finding no file,
 // downloads it again rather than claiming it exists.
-TEST_F(FaultMatrix, ReportsATitleTooLongForAFileNameAsDoneWithoutAFile) {
+TEST_F(FaultMatrix, SavesATitleTooLongForAFileNameUnderItsShortenedName) {
   std::string longTitle;
   for (int i = 0; i < 90; ++i)
     longTitle += "长";  // 270 bytes in UTF-8
+  std::string keptTitle;
+  for (int i = 0; i < 83; ++i)
+    keptTitle += "长";  // 249 bytes: with ".jpg" within the 255-byte name limit
   const std::string image = test_gallery::makeJpeg(64, 48, 10);
   const std::string shortImage = test_gallery::makeJpeg(64, 48, 11);
   ScriptedServer server;
@@ -448,16 +451,18 @@ TEST_F(FaultMatrix, ReportsATitleTooLongForAFileNameAsDoneWithoutAFile) {
            test_gallery::titleLine(longTitle) + test_gallery::linkLine(server.url("/long.jpg")) +
            test_gallery::titleLine("短") + test_gallery::linkLine(server.url("/short.jpg")))});
   ReadableFolder folder;
-  const std::map<std::string, std::string> expected = {{"短.jpg", shortImage}};
+  const std::map<std::string, std::string> expected = {{keptTitle + ".jpg", image},
+                                                       {"短.jpg", shortImage}};
 
   startRun(server.url("/gallery.html"), folder.path());
   finishRun();
   EXPECT_EQ(sorted(listEntries()), sorted({"下载完成：" + longTitle, "下载完成：短"}));
   EXPECT_EQ(filesIn(folder.path()), expected);
 
+  // The next run finds the shortened file instead of fetching it again.
   startRun(server.url("/gallery.html"), folder.path());
   finishRun();
-  EXPECT_EQ(sorted(listEntries()), sorted({"下载完成：" + longTitle, "已经下载：短"}));
+  EXPECT_EQ(sorted(listEntries()), sorted({"已经下载：" + longTitle, "已经下载：短"}));
   EXPECT_EQ(filesIn(folder.path()), expected);
   EXPECT_TRUE(windowAnswers());
 }

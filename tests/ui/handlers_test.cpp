@@ -183,7 +183,10 @@ class Preview : public Handlers {
 };
 
 TEST_F(Preview, ShowsTheFileOfTheEntryStretchedOverTheBox) {
-  Gallery gallery({"晨曦", "时间：黄昏"}, false);
+  std::string longTitle;
+  for (int i = 0; i < 90; ++i)
+    longTitle += "长";  // saved under a shortened name
+  Gallery gallery({"晨曦", "时间：黄昏", longTitle}, false);
   ReadableFolder folder;
   window_driver::setThreadCount(1);
   startRun(gallery.url(), folder.path());
@@ -197,6 +200,7 @@ TEST_F(Preview, ShowsTheFileOfTheEntryStretchedOverTheBox) {
   const Case cases[] = {
       {"plain title", "下载完成：晨曦", 0},
       {"title holding the colon", "下载完成：时间：黄昏", 1},
+      {"title too long for a file name", "下载完成：" + longTitle, 2},
   };
   for (const Case& c : cases) {
     SCOPED_TRACE(c.name);
