@@ -1,15 +1,14 @@
 // A whole run in fast mode with 10 threads over 200 images of 1 MiB from nginx
 // on loopback, started from the real window, beside curl fetching the same
-// addresses 10 at a time. Also records the longest time the user interface
-// thread stayed away from its event loop during the run.
+// addresses 10 at a time; the process's peak memory during each run against
+// its memory just before it, and against curl's peak; the longest time the
+// user interface thread stayed away from its events during a run, against
+// the same window idle while curl fetches the same images.
 //
 // Run: build/release/bench/run_bench (needs nginx and curl; QT_QPA_PLATFORM
-// defaults to offscreen). Prints both times and their ratio at the end.
+// defaults to offscreen). Prints the figure lines at the end.
 #include <benchmark/benchmark.h>
-#include <fcntl.h>
-#include <spawn.h>
 #include <sys/resource.h>
-#include <sys/wait.h>
 #include <time.h>
 
 #include <QAbstractButton>
@@ -32,6 +31,7 @@
 #include <string>
 #include <vector>
 
+#include "common/child_process.h"
 #include "run/local_servers.h"
 #include "runtime/control_registry.h"
 #include "runtime/controls.h"
@@ -40,8 +40,6 @@
 #include "text/encoding.h"
 #include "ui/handlers.h"
 #include "ui/main_window.h"
-
-extern char** environ;
 
 namespace {
 
@@ -96,9 +94,12 @@ void settleDisk() {
 Text benchPageUrl;
 double runMedianMs = 0;
 double curlMedianMs = 0;
-double ratioMedian = 0;
+double runPeakMiB = 0;
+double idleMiB = 0;
+double curlPeakMiB = 0;
 double worstUiGapMs = 0;
 double worstUiBusyMs = 0;
+double idleUiGapMs = 0;
 
 double threadCpuMs() {
   timespec t{};
@@ -208,6 +209,7 @@ Timed wholeRun(UiWatch* watch) {
   benchPageUrl = utf8ToText(g.pageUrl);
   settleDisk();
   ReadableFolder out;
+  Timed timed;
   std::chrono::steady_clock::time_point start;
   double cpuAtStart = 0;
   answerFolderPicker(out.path().string(), [&] {
@@ -219,7 +221,6 @@ Timed wholeRun(UiWatch* watch) {
   if (watch != nullptr) watch->start();
   while (openMessageBox() == nullptr)
     QApplication::processEvents(QEventLoop::WaitForMoreEvents);
-  Timed timed;
   timed.ms =
       std::chrono::duration<double, std::milli>(std::chrono::steady_clock::now() - start).count();
   timed.cpuMs = cpuMs(RUSAGE_SELF) - cpuAtStart;
@@ -230,9 +231,9 @@ Timed wholeRun(UiWatch* watch) {
   return timed;
 }
 
-// curl fetching every image of the gallery, kThreads at a time; nullopt when
-// curl cannot be started.
-std::optional<Timed> curlParallel() {
+// curl fetching every image of the gallery, kThreads at a time; onWait, when
+// given, is called while curl runs. nullopt when curl fails.
+std::optional<ChildRun> curlParallel(void (*onWait)() = nullptr) {
   Gallery& g = gallery();
   settleDisk();
   ReadableFolder out;
@@ -243,76 +244,83 @@ std::optional<Timed> curlParallel() {
   }
   const std::string configPath = (out.path() / "urls.conf").string();
   test_servers::writeFile(configPath, config);
-  std::vector<std::string> args = {
+  const std::vector<std::string> args = {
       "curl", "-s", "--parallel", "--parallel-max", std::to_string(kThreads), "-K", configPath};
-  std::vector<char*> argv;
-  for (std::string& a : args)
-    argv.push_back(a.data());
-  argv.push_back(nullptr);
-  const double cpuBefore = cpuMs(RUSAGE_CHILDREN);
-  const auto start = std::chrono::steady_clock::now();
-  posix_spawn_file_actions_t quiet;
-  posix_spawn_file_actions_init(&quiet);
-  posix_spawn_file_actions_addopen(&quiet, 1, "/dev/null", O_WRONLY, 0);
-  posix_spawn_file_actions_addopen(&quiet, 2, "/dev/null", O_WRONLY, 0);
-  pid_t pid = 0;
-  const int spawned = posix_spawnp(&pid, "curl", &quiet, nullptr, argv.data(), environ);
-  posix_spawn_file_actions_destroy(&quiet);
-  if (spawned != 0) return std::nullopt;
-  int status = 0;
-  waitpid(pid, &status, 0);
-  Timed timed;
-  timed.ms =
-      std::chrono::duration<double, std::milli>(std::chrono::steady_clock::now() - start).count();
-  timed.cpuMs = cpuMs(RUSAGE_CHILDREN) - cpuBefore;
-  return timed;
-}
-
-double median(std::vector<double> values) {
-  std::sort(values.begin(), values.end());
-  return values.empty() ? 0 : values[values.size() / 2];
+  const ChildRun run = onWait != nullptr ? runChildWhile(args, onWait) : runChild(args);
+  if (!run.ok) return std::nullopt;
+  return run;
 }
 
 // Each iteration times a whole run and then curl over the same addresses, so
 // that both meet the same load on a shared machine; the ratio is taken per
 // pair. The iteration's time is the run's.
+// The process's peak over all the runs is set against its memory with the
+// window made and no run yet: freed download buffers stay with the allocator,
+// so a later run's own peak would say little.
 void BM_RunBesideCurl(benchmark::State& state) {
-  std::vector<double> runMs, curlMs, ratios, runCpu, curlCpu;
+  gallery();
+  ensureWindow();
+  idleMiB = currentRssMiB();
+  if (!resetPeakRss()) {
+    state.SkipWithError("the peak memory cannot be reset here");
+    return;
+  }
+  std::vector<double> runMs, curlMs, runCpu, curlCpu, curlPeaks;
   for (auto _ : state) {
     const Timed run = wholeRun(nullptr);
-    const std::optional<Timed> curl = curlParallel();
+    // Watched every millisecond for its memory.
+    const std::optional<ChildRun> curl = curlParallel([] {
+      const timespec millisecond{0, 1000000};
+      nanosleep(&millisecond, nullptr);
+    });
     if (!curl) {
-      state.SkipWithError("curl cannot be started");
+      state.SkipWithError("curl failed");
       return;
     }
     state.SetIterationTime(run.ms / 1e3);
     runMs.push_back(run.ms);
-    curlMs.push_back(curl->ms);
-    ratios.push_back(run.ms / curl->ms);
+    curlMs.push_back(curl->wallMs);
     runCpu.push_back(run.cpuMs);
     curlCpu.push_back(curl->cpuMs);
+    curlPeaks.push_back(curl->peakRssMiB);
   }
   runMedianMs = median(runMs);
   curlMedianMs = median(curlMs);
-  ratioMedian = median(ratios);
+  runPeakMiB = peakRssMiB();
+  curlPeakMiB = *std::max_element(curlPeaks.begin(), curlPeaks.end());
   state.counters["run_ms"] = runMedianMs;
   state.counters["curl_ms"] = curlMedianMs;
-  state.counters["ratio"] = ratioMedian;
   state.counters["run_cpu_ms"] = median(runCpu);
   state.counters["curl_cpu_ms"] = median(curlCpu);
+  state.counters["run_peak_MiB"] = runPeakMiB;
+  state.counters["curl_peak_MiB"] = curlPeakMiB;
   state.SetBytesProcessed(state.iterations() * kImages * static_cast<std::int64_t>(kImageBytes));
 }
 
 // Whole runs with the user interface thread watched; the watch's own ticks
-// cost time, so these runs are not the ones timed above.
+// cost time, so these runs are not the ones timed above. After each, the idle
+// window is watched while curl fetches the same images, which gives what the
+// machine alone does to the thread's ticks under the same network and disk load.
 void BM_WholeRunWatched(benchmark::State& state) {
-  UiWatch watch;
-  for (auto _ : state)
-    state.SetIterationTime(wholeRun(&watch).ms / 1e3);
-  worstUiGapMs = watch.worstGapMs();
-  worstUiBusyMs = watch.worstBusyMs();
+  UiWatch duringRuns;
+  UiWatch idle;
+  for (auto _ : state) {
+    state.SetIterationTime(wholeRun(&duringRuns).ms / 1e3);
+    idle.start();
+    const std::optional<ChildRun> curl =
+        curlParallel([] { QApplication::processEvents(QEventLoop::WaitForMoreEvents); });
+    idle.stop();
+    if (!curl) {
+      state.SkipWithError("curl failed");
+      return;
+    }
+  }
+  worstUiGapMs = duringRuns.worstGapMs();
+  worstUiBusyMs = duringRuns.worstBusyMs();
+  idleUiGapMs = idle.worstGapMs();
   state.counters["ui_max_gap_ms"] = worstUiGapMs;
   state.counters["ui_max_busy_ms"] = worstUiBusyMs;
+  state.counters["idle_max_gap_ms"] = idleUiGapMs;
 }
 
 BENCHMARK(BM_RunBesideCurl)->UseManualTime()->Unit(benchmark::kMillisecond)->Iterations(9);
@@ -326,11 +334,17 @@ int main(int argc, char** argv) {
   benchmark::Initialize(&argc, argv);
   benchmark::RunSpecifiedBenchmarks();
   benchmark::Shutdown();
-  if (ratioMedian > 0) {
-    std::printf(
-        "whole run %.1f ms, curl --parallel %.1f ms (medians), ratio %.3f (median of pairs); user "
-        "interface thread away from its events at most %.1f ms, busy at most %.1f ms\n",
-        runMedianMs, curlMedianMs, ratioMedian, worstUiGapMs, worstUiBusyMs);
+  if (curlMedianMs > 0) {
+    printFigure("whole run, 200 images of 1 MiB, 10 threads", runMedianMs,
+                "curl --parallel --parallel-max 10, same images", curlMedianMs, "ms");
+    printFigure("peak memory over 9 runs", runPeakMiB, "the program's window before any run",
+                idleMiB, "MiB");
+    printFigure("peak memory over 9 runs", runPeakMiB, "curl --parallel's peak", curlPeakMiB,
+                "MiB");
+  }
+  if (idleUiGapMs > 0) {
+    printFigure("user interface thread's longest stall during a run", worstUiGapMs,
+                "the idle window while curl --parallel fetches the same images", idleUiGapMs, "ms");
   }
   theGallery.reset();  // stops nginx
   // The window and the run-time layer are never torn down; end like the program.
