@@ -1,5 +1,7 @@
 #include "run/download_task.h"
 
+#include <string_view>
+
 #include "run/progress.h"
 #include "run/wallpaper_file.h"
 #include "runtime/controls.h"
@@ -9,6 +11,17 @@
 #include "text/encoding.h"
 
 namespace {
+
+// An answer that opens with markup (after a byte-order mark and blank space)
+// is a web page a server sent in the image's place, such as a login or error
+// page with status 200. Saved, it would be a bogus wallpaper that the next
+// run skips instead of fetching the real one.
+bool isWebPage(const Bytes& body) {
+  std::string_view rest(body.str());
+  if (rest.starts_with("\xEF\xBB\xBF")) rest.remove_prefix(3);
+  const std::size_t first = rest.find_first_not_of(" \t\r\n");
+  return first != std::string_view::npos && rest[first] == '<';
+}
 
 void countFinished(Run& run) {
   enterLock(run.counterLock);
@@ -50,7 +63,7 @@ void runDownloadTask(const std::shared_ptr<Run>& run, const Text& taskText) {
   }
   const Bytes image = httpReadFile(link);
   countFinished(*run);
-  if (!image.empty()) writeFileBytes(path, image);
+  if (!image.empty() && !isWebPage(image)) writeFileBytes(path, image);
   postWhileShown(run, [run, entry, text = concatText("下载完成："_t, title)] {
     listSetItemText(Control::wallpaperList, *entry, text);
     showDownloadStatus(*run);

@@ -193,11 +193,15 @@ TEST_F(FaultMatrix, SavesEveryWholeImageAndNothingOfAFailedOne) {
        std::nullopt},
       {"larger than the size bound", answerWith(httpAnswer("HTTP/1.1 200 OK", oversized)),
        std::nullopt},
-      // A 2xx answer that arrived whole is the image as far as the download
-      // knows; nothing checks that the bytes are a JPEG.
+      // A page in the image's place would stand as the wallpaper for good.
       {"HTML with status 200",
        answerWith(httpAnswer("HTTP/1.1 200 OK", stray200, "Content-Type: text/html\r\n")),
-       stray200},
+       std::nullopt},
+      {"XML with status 200 after a byte-order mark and blank lines",
+       answerWith(httpAnswer("HTTP/1.1 200 OK",
+                             "\xEF\xBB\xBF\r\n\r\n <?xml version=\"1.0\"?><Error/>",
+                             "Content-Type: application/xml\r\n")),
+       std::nullopt},
       {"image server down", nullptr, std::nullopt},
       {"second whole image", answerWith(httpAnswer("HTTP/1.1 200 OK", second)), second},
   };
