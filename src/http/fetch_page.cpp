@@ -1,6 +1,8 @@
 #include "http/fetch_page.h"
 
+#include <algorithm>
 #include <string>
+#include <string_view>
 #include <utility>
 
 #include "http/cookies.h"
@@ -40,15 +42,31 @@ void completeHeaderBlock(Text& headers, const Text& url, const std::optional<Tex
     headers = concatText(headers, Text("\r\nCookie: "), *cookieText);
 }
 
+// The text up to its first line break. The character-aware split takes a CR
+// that follows a lead byte as that character's second byte, so such a line
+// runs on into the next header line; cut before the broken character, no
+// header of the server's can ride along into a later request's Cookie line.
+Text upToLineBreak(const Text& text) {
+  const std::string& bytes = text.str();
+  const auto isBreak = [&](std::size_t i) { return bytes[i] == '\r' || bytes[i] == '\n'; };
+  std::size_t i = 0;
+  while (i < bytes.size() && !isBreak(i)) {
+    const bool lead = static_cast<unsigned char>(bytes[i]) >= 0x80;
+    if (lead && i + 1 < bytes.size() && isBreak(i + 1)) break;
+    i += lead ? 2 : 1;
+  }
+  return Text(std::string_view(bytes).substr(0, std::min(i, bytes.size())));
+}
+
 // Location and Set-Cookie lines of the header text, matched anywhere in a line.
 void scanHeaders(FetchPageOptions& options) {
   options.responseCookies = Text();
   for (const Text& line : splitText(options.rawHeaders, Text("\r\n"))) {
     if (contains(line, "Location:")) options.redirectAddress = valueAfterColon(line);
     if (contains(line, "Set-Cookie"))
-      options.responseCookies =
-          concatText(options.responseCookies,
-                     trimText(textBetween(line, Text("Set-Cookie:"), Text(";"))), Text("; "));
+      options.responseCookies = concatText(
+          options.responseCookies,
+          trimText(upToLineBreak(textBetween(line, Text("Set-Cookie:"), Text(";")))), Text("; "));
   }
 }
 

@@ -20,7 +20,16 @@ using fuzz_check::isSubstring;
 
 namespace {
 
-void checkCookies(const FetchPageOptions& options, std::int32_t setCookieLines) {
+bool hasLineBreakByte(const Text& text) {
+  return text.str().find_first_of("\r\n") != std::string::npos;
+}
+
+void checkCookies(const FetchPageOptions& options, std::int32_t setCookieLines,
+                  bool givenCookiesHadLineBreak) {
+  // Nothing of the server's can start a header line in a later request.
+  FUZZ_CHECK(!hasLineBreakByte(options.responseCookies));
+  if (options.cookieText && !givenCookiesHadLineBreak)
+    FUZZ_CHECK(!hasLineBreakByte(*options.cookieText));
   if (!options.cookieText) {
     // One entry per Set-Cookie line, each followed by "; ", none holding ";".
     const TextArray entries = splitText(options.responseCookies, Text("; "));
@@ -50,6 +59,7 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
   options.redirectAddress = filledIn;
   const Text headers(in.ConsumeRemainingBytesAsString());
   options.rawHeaders = headers;
+  const bool givenCookiesHadLineBreak = options.cookieText && hasLineBreakByte(*options.cookieText);
 
   const bool moved = takeResponseHeaders(options);
   FUZZ_CHECK(options.rawHeaders == headers);
@@ -60,7 +70,7 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
     setCookieLines += findText(line, Text("Set-Cookie"), 0, 0) != -1 ? 1 : 0;
     locationLine = locationLine || findText(line, Text("Location:"), 0, 0) != -1;
   }
-  checkCookies(options, setCookieLines);
+  checkCookies(options, setCookieLines, givenCookiesHadLineBreak);
 
   // A Location value is one trimmed line of the header text; without one the
   // address filled in stays. An empty result takes the whole header text.

@@ -244,6 +244,33 @@ TEST_F(FetchPageTest, RepeatCarriesTheCompletedBlockAndMergedCookies) {
   EXPECT_EQ(options.redirectAddress, options.rawHeaders);
 }
 
+// A Set-Cookie value whose last character is a lead byte takes the CR LF
+// after it as its second byte, so its line runs on into the next header.
+TEST_F(FetchPageTest, NoHeaderOfTheServerRidesAlongInTheRepeatsCookies) {
+  std::string base;
+  TestServer server([&](ServerExchange& e) {
+    if (e.request().target == "/a")
+      e.send(httpAnswer(
+          "HTTP/1.1 301 Moved Permanently", "",
+          "Set-Cookie: s=\xB0\r\nX-Injected: yes; path=/\r\nSet-Cookie: t=3; path=/\r\nLocation: " +
+              base + "/x\r\n"));
+    else
+      e.send(httpAnswer("HTTP/1.1 200 OK", "final"));
+  });
+  base = server.url("");
+  FetchPageOptions options;
+  options.noRedirect = 1;
+  options.cookieText = Text("a=1");
+  EXPECT_EQ(fetch(server.url("/a"), options).str(), "final");
+
+  const auto requests = server.requests();
+  ASSERT_EQ(requests.size(), 2u);
+  EXPECT_EQ(requests[1].header("X-Injected"), std::nullopt) << requests[1].raw;
+  EXPECT_EQ(options.responseCookies.str().find_first_of("\r\n"), std::string::npos);
+  EXPECT_EQ(options.cookieText->str().find_first_of("\r\n"), std::string::npos);
+  EXPECT_NE(options.cookieText->str().find("t=3"), std::string::npos);
+}
+
 TEST_F(FetchPageTest, MovedRepeatsAreBounded) {
   std::string base;
   TestServer server([&](ServerExchange& e) {
