@@ -17,6 +17,7 @@ namespace {
 constexpr char kImageAgent[] = "Mozilla/4.0 (compatible; MSIE 6.0; Windows NT 5.0)";
 // Only a safety net: a stop wakes the wait and the stall clock sets its own.
 constexpr auto kLongestPoll = std::chrono::milliseconds(1000);
+constexpr long kReceiveBufferBytes = 256L * 1024;
 
 using Clock = std::chrono::steady_clock;
 
@@ -237,7 +238,10 @@ bool configure(CURL* easy, const HttpRequest& request, const std::string& addres
       set(easy, CURLOPT_XFERINFODATA, &transfer) &&
       set(easy, CURLOPT_PREREQFUNCTION, onConnected) && set(easy, CURLOPT_PREREQDATA, &transfer) &&
       // A stop during name resolution must not wait for the resolver thread.
-      set(easy, CURLOPT_QUICK_EXIT, 1L);
+      set(easy, CURLOPT_QUICK_EXIT, 1L) &&
+      // libcurl's 16 KiB default costs a pass through the transfer loop per
+      // 16 KiB; at 256 KiB a fast download keeps pace with the curl command.
+      set(easy, CURLOPT_BUFFERSIZE, kReceiveBufferBytes);
   if (!agent.empty()) ok = ok && set(easy, CURLOPT_USERAGENT, agent.c_str());
   if (request.cookieEngine) ok = ok && set(easy, CURLOPT_COOKIEFILE, "");
   if (!limits.caFile.empty()) ok = ok && set(easy, CURLOPT_CAINFO, limits.caFile.c_str());
