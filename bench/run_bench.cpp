@@ -1,7 +1,7 @@
 // A whole run in fast mode with 10 threads over 200 images of 1 MiB from nginx
 // on loopback, started from the real window, beside curl fetching the same
-// addresses 10 at a time; the process's peak memory during each run against
-// its memory just before it, and against curl's peak; the longest time the
+// addresses 10 at a time; the process's peak memory over the runs against its
+// memory before the first, and against curl's peak; the longest time the
 // user interface thread stayed away from its events during a run, against
 // the same window idle while curl fetches the same images.
 //
@@ -231,9 +231,9 @@ Timed wholeRun(UiWatch* watch) {
   return timed;
 }
 
-// curl fetching every image of the gallery, kThreads at a time; onWait, when
-// given, is called while curl runs. nullopt when curl fails.
-std::optional<ChildRun> curlParallel(void (*onWait)() = nullptr) {
+// curl fetching every image of the gallery, kThreads at a time, with onWait
+// called while it runs; nullopt when curl fails.
+std::optional<ChildRun> curlParallel(void (*onWait)()) {
   Gallery& g = gallery();
   settleDisk();
   ReadableFolder out;
@@ -246,14 +246,14 @@ std::optional<ChildRun> curlParallel(void (*onWait)() = nullptr) {
   test_servers::writeFile(configPath, config);
   const std::vector<std::string> args = {
       "curl", "-s", "--parallel", "--parallel-max", std::to_string(kThreads), "-K", configPath};
-  const ChildRun run = onWait != nullptr ? runChildWhile(args, onWait) : runChild(args);
+  const ChildRun run = runChildWhile(args, onWait);
   if (!run.ok) return std::nullopt;
   return run;
 }
 
 // Each iteration times a whole run and then curl over the same addresses, so
-// that both meet the same load on a shared machine; the ratio is taken per
-// pair. The iteration's time is the run's.
+// that both meet the same load on a shared machine; the figures are medians.
+// The iteration's time is the run's.
 // The process's peak over all the runs is set against its memory with the
 // window made and no run yet: freed download buffers stay with the allocator,
 // so a later run's own peak would say little.

@@ -9,8 +9,8 @@
 #include <vector>
 
 #include "runtime/controls.h"
-#include "support/jpeg_samples.h"
 #include "runtime/test_window.h"
+#include "support/jpeg_samples.h"
 
 namespace {
 
