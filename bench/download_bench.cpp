@@ -89,15 +89,15 @@ void BM_SideBySide(benchmark::State& state) {
   std::vector<double> ours, curl;
   bool oursFirst = true;
   for (auto _ : state) {
-    const double a = oursFirst ? runHttpReadFile() : 0;
-    const double b = runCurl();
-    const double c = oursFirst ? a : runHttpReadFile();
-    if (c < 0 || b < 0) {
+    double oursSeconds = oursFirst ? runHttpReadFile() : 0;
+    const double curlSeconds = runCurl();
+    if (!oursFirst) oursSeconds = runHttpReadFile();
+    if (oursSeconds < 0 || curlSeconds < 0) {
       state.SkipWithError("download failed");
       return;
     }
-    ours.push_back(1000 * c);
-    curl.push_back(1000 * b);
+    ours.push_back(1000 * oursSeconds);
+    curl.push_back(1000 * curlSeconds);
     oursFirst = !oursFirst;
   }
   oursMedianMs = median(ours);

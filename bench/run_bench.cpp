@@ -209,7 +209,6 @@ Timed wholeRun(UiWatch* watch) {
   benchPageUrl = utf8ToText(g.pageUrl);
   settleDisk();
   ReadableFolder out;
-  Timed timed;
   std::chrono::steady_clock::time_point start;
   double cpuAtStart = 0;
   answerFolderPicker(out.path().string(), [&] {
@@ -221,6 +220,7 @@ Timed wholeRun(UiWatch* watch) {
   if (watch != nullptr) watch->start();
   while (openMessageBox() == nullptr)
     QApplication::processEvents(QEventLoop::WaitForMoreEvents);
+  Timed timed;
   timed.ms =
       std::chrono::duration<double, std::milli>(std::chrono::steady_clock::now() - start).count();
   timed.cpuMs = cpuMs(RUSAGE_SELF) - cpuAtStart;
