@@ -107,10 +107,10 @@ double threadCpuMs() {
   return static_cast<double>(t.tv_sec) * 1e3 + static_cast<double>(t.tv_nsec) / 1e6;
 }
 
-// CPU time of this process (all its threads) or of its waited-for children.
-double cpuMs(int who) {
+// CPU time of this process, all its threads.
+double processCpuMs() {
   rusage usage{};
-  getrusage(who, &usage);
+  getrusage(RUSAGE_SELF, &usage);
   const auto ms = [](const timeval& t) {
     return static_cast<double>(t.tv_sec) * 1e3 + static_cast<double>(t.tv_usec) / 1e3;
   };
@@ -213,7 +213,7 @@ Timed wholeRun(UiWatch* watch) {
   double cpuAtStart = 0;
   answerFolderPicker(out.path().string(), [&] {
     start = std::chrono::steady_clock::now();
-    cpuAtStart = cpuMs(RUSAGE_SELF);
+    cpuAtStart = processCpuMs();
   });
   // The click returns once the picker is gone and the run has started.
   qobject_cast<QAbstractButton*>(controlEntry(Control::startStopButton).widget.data())->click();
@@ -223,7 +223,7 @@ Timed wholeRun(UiWatch* watch) {
   Timed timed;
   timed.ms =
       std::chrono::duration<double, std::milli>(std::chrono::steady_clock::now() - start).count();
-  timed.cpuMs = cpuMs(RUSAGE_SELF) - cpuAtStart;
+  timed.cpuMs = processCpuMs() - cpuAtStart;
   if (watch != nullptr) watch->stop();
   openMessageBox()->button(QMessageBox::Ok)->click();
   while (getButtonCaption(Control::startStopButton) != "开始下载"_t)
